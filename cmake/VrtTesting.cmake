@@ -1,0 +1,32 @@
+# Test registration shared by every subsystem.
+#
+# vrt_unit_test(NAME SOURCES... LIBS ...) builds a GoogleTest program of
+# platform-neutral tests. Natively each test case is its own ctest entry;
+# under Wine the whole program runs once (one Wine start per program).
+#
+# vrt_wine_test(NAME PROGRAM CASES...) registers scenarios of a Windows test
+# program, one ctest entry per gtest filter, run one at a time because they
+# share the Wine prefix, its wineserver and its named objects.
+function(vrt_unit_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+  if(CMAKE_CROSSCOMPILING)
+    add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wineprefix LABELS wine)
+  else()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 30 PROPERTIES LABELS native)
+  endif()
+endfunction()
+
+function(vrt_wine_test program)
+  if(NOT CMAKE_CROSSCOMPILING)
+    return()
+  endif()
+  foreach(scenario IN LISTS ARGN)
+    add_test(NAME ${program}.${scenario} COMMAND ${program} --gtest_filter=*.${scenario})
+    set_tests_properties(${program}.${scenario} PROPERTIES
+      RESOURCE_LOCK wineprefix LABELS wine TIMEOUT 120
+      FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]|0 tests, listed below|Running 0 tests")
+  endforeach()
+endfunction()

@@ -1,0 +1,24 @@
+# Debian ships each mingw-w64 compiler in a -win32 and a -posix thread model.
+# We use -posix: std::thread, std::mutex and std::condition_variable need it.
+set(CMAKE_C_COMPILER   ${VRT_MINGW_TRIPLET}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${VRT_MINGW_TRIPLET}-g++-posix)
+set(CMAKE_RC_COMPILER  ${VRT_MINGW_TRIPLET}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${VRT_MINGW_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Deliverables carry their exact file names: no "lib" prefix on DLLs.
+set(CMAKE_SHARED_LIBRARY_PREFIX "")
+set(CMAKE_SHARED_MODULE_PREFIX "")
+set(CMAKE_IMPORT_LIBRARY_PREFIX "")
+
+# Every Windows binary runs on a bare machine: libgcc, libstdc++ and
+# winpthread are linked in.
+set(CMAKE_EXE_LINKER_FLAGS_INIT    "-static -static-libgcc -static-libstdc++")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+
+# Windows programs run through Wine (ctest and scripts alike).
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run)

@@ -1,0 +1,72 @@
+#include "sample_configuration.h"
+
+#include <cstring>
+
+#include "dit_codes.h"
+
+namespace vrt::testing {
+
+DitPollRecord SamplePollRecord(std::uint16_t startAddress, std::uint16_t length, std::uint16_t dataType,
+                               std::uint8_t exceptionType, std::uint8_t pollKind) {
+  DitPollRecord record{};
+  record.status = kStatusStopped;
+  record.enabled = 1;
+  record.exceptionType = exceptionType;
+  record.pollTime = 100;
+  record.accessTime = 6000;
+  record.deadBand = 1.5f;
+  record.deadBandInteger = 1;
+  record.dataType = dataType;
+  record.length = length;
+  record.addressWord = MakeAddressWord(startAddress, pollKind);
+  return record;
+}
+
+DitDeviceSource SampleDevice(const std::string& name, std::uint16_t station, std::vector<DitPollRecord> records) {
+  DitDeviceSource device;
+  std::strncpy(device.record.name, name.c_str(), kDeviceNameField - 1);
+  const std::string description = "Station " + std::to_string(station);
+  std::strncpy(device.record.description, description.c_str(), kDescriptionField - 1);
+  device.record.hardwareType = kHardwareZOLT;
+  device.record.activeStation = station;
+  device.record.primaryStation = station;
+  device.record.backupStation = kNoBackupStation;
+  device.pollRecords = std::move(records);
+  return device;
+}
+
+DitChannelSource SampleChannel(std::uint8_t port, std::vector<DitDeviceSource> devices) {
+  DitChannelSource channel;
+  channel.record.activePort = static_cast<std::int8_t>(port);
+  channel.record.messageEnable = 1;
+  channel.record.primary = DitLink{port, 14, 3, 0, 0, 0, 0, 3, 100, 500};
+  channel.record.backup = DitLink{kNoPort, 14, 3, 0, 0, 0, 0, 3, 100, 500};
+  channel.devices = std::move(devices);
+  return channel;
+}
+
+DitConfiguration SampleConfiguration(int channels, int devicesPerChannel, int recordsPerDevice) {
+  DitConfiguration configuration;
+  int station = 1;
+  for (int c = 0; c < channels; ++c) {
+    std::vector<DitDeviceSource> devices;
+    for (int d = 0; d < devicesPerChannel; ++d) {
+      std::vector<DitPollRecord> records;
+      for (int r = 0; r < recordsPerDevice; ++r) {
+        records.push_back(SamplePollRecord(static_cast<std::uint16_t>(r * 100), 8));
+      }
+      devices.push_back(SampleDevice("DEV" + std::to_string(station), static_cast<std::uint16_t>(station),
+                                     std::move(records)));
+      ++station;
+    }
+    configuration.channels.push_back(SampleChannel(static_cast<std::uint8_t>(c), std::move(devices)));
+  }
+  return configuration;
+}
+
+std::vector<std::uint8_t> SampleImage(int channels, int devicesPerChannel, int recordsPerDevice) {
+  DitConfiguration configuration = SampleConfiguration(channels, devicesPerChannel, recordsPerDevice);
+  return WriteDitImage(configuration, 1700000000).bytes;
+}
+
+}  // namespace vrt::testing

@@ -1,0 +1,23 @@
+// Configurations for tests, built the way the editor fills records.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "dit_writer.h"
+
+namespace vrt::testing {
+
+DitPollRecord SamplePollRecord(std::uint16_t startAddress, std::uint16_t length, std::uint16_t dataType = 2,
+                               std::uint8_t exceptionType = 0, std::uint8_t pollKind = 0);
+DitDeviceSource SampleDevice(const std::string& name, std::uint16_t station, std::vector<DitPollRecord> records);
+DitChannelSource SampleChannel(std::uint8_t port, std::vector<DitDeviceSource> devices);
+
+// `channels` channels, each with `devicesPerChannel` devices of
+// `recordsPerDevice` poll records of 8 unsigned registers.
+DitConfiguration SampleConfiguration(int channels = 2, int devicesPerChannel = 2, int recordsPerDevice = 2);
+
+std::vector<std::uint8_t> SampleImage(int channels = 2, int devicesPerChannel = 2, int recordsPerDevice = 2);
+
+}  // namespace vrt::testing
