@@ -75,6 +75,9 @@ bool DitMapping::init_dit() {
     attached_ = false;
     header_ = nullptr;
     LogMessage(kAttrError, "%s", ImageCheckMessage(check));
+    // The creator does not publish an image it refuses: clients would
+    // attach to a mapping nobody serves.
+    if (flavour_.createsImage) Detach();
     return false;
   }
   header_ = image_.Header();

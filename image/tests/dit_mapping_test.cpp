@@ -35,6 +35,10 @@ struct FakeSystem {
 class FakePlatform final : public MappingPlatform {
  public:
   explicit FakePlatform(FakeSystem& system) : system_(system) {}
+  // Views go with the process.
+  ~FakePlatform() override {
+    for (auto* held : held_) delete held;
+  }
 
   void SleepMilliseconds(unsigned milliseconds) override {
     system_.clock += milliseconds;
@@ -71,7 +75,9 @@ class FakePlatform final : public MappingPlatform {
   }
 
   void ReleaseImage(SharedView& view) override {
-    delete static_cast<std::shared_ptr<Bytes>*>(view.handle);
+    auto* held = static_cast<std::shared_ptr<Bytes>*>(view.handle);
+    std::erase(held_, held);
+    delete held;
     view = {};
   }
 
@@ -81,10 +87,12 @@ class FakePlatform final : public MappingPlatform {
   }
 
  private:
-  static SharedView Hold(const std::shared_ptr<Bytes>& mapping) {
-    return SharedView{mapping->data(), mapping->size(), new std::shared_ptr<Bytes>(mapping)};
+  SharedView Hold(const std::shared_ptr<Bytes>& mapping) {
+    held_.push_back(new std::shared_ptr<Bytes>(mapping));
+    return SharedView{mapping->data(), mapping->size(), held_.back()};
   }
   FakeSystem& system_;
+  std::vector<std::shared_ptr<Bytes>*> held_;
 };
 
 // One process using the library in a given flavour.

@@ -32,51 +32,51 @@ TEST(DitWriter, HeaderPreambleAndTablesDescribeTheConfiguration) {
 
   DitImage image(bytes.data(), bytes.size());
   const DitHeader& header = *image.Header();
-  EXPECT_EQ(header.reserved0, 0);
-  EXPECT_EQ(header.lockByte, 'U');
-  EXPECT_EQ(header.checkByte, 'U');
-  EXPECT_EQ(header.channelCount, 2);
-  EXPECT_EQ(header.deviceCount, 6);
-  EXPECT_EQ(header.flags, 0);
-  EXPECT_EQ(header.saveTime, 1234567u);
-  EXPECT_EQ(header.formatVersion, 279u);
-  EXPECT_EQ(header.cycleCounter, 0);
-  EXPECT_EQ(header.channelRecordSize, 108);
-  EXPECT_EQ(header.pollRecordCount, 12);
-  EXPECT_EQ(header.deviceRecordSize, 124);
-  EXPECT_EQ(header.channelTableOffset, 34u);  // straight after the header
+  EXPECT_EQ(+header.reserved0, 0);
+  EXPECT_EQ(+header.lockByte, 'U');
+  EXPECT_EQ(+header.checkByte, 'U');
+  EXPECT_EQ(+header.channelCount, 2);
+  EXPECT_EQ(+header.deviceCount, 6);
+  EXPECT_EQ(+header.flags, 0);
+  EXPECT_EQ(+header.saveTime, 1234567u);
+  EXPECT_EQ(+header.formatVersion, 279u);
+  EXPECT_EQ(+header.cycleCounter, 0);
+  EXPECT_EQ(+header.channelRecordSize, 108);
+  EXPECT_EQ(+header.pollRecordCount, 12);
+  EXPECT_EQ(+header.deviceRecordSize, 124);
+  EXPECT_EQ(+header.channelTableOffset, 34u);  // straight after the header
   EXPECT_EQ(CheckImage(image, {32, 1024}), ImageCheck::kGood);
 
   for (int c = 0; c < 2; ++c) {
     const DitChannel& channel = *image.Channel(c);
-    EXPECT_EQ(channel.firstDevice, 3 * c);
-    EXPECT_EQ(channel.deviceCount, 3);
-    EXPECT_EQ(channel.firstPollRecord, 6 * c);
-    EXPECT_EQ(channel.pollRecordCount, 6);
-    EXPECT_EQ(channel.primary.port, c);
-    EXPECT_EQ(channel.lockByte82, 'U');
-    EXPECT_EQ(channel.lockByte83, 'U');
+    EXPECT_EQ(+channel.firstDevice, 3 * c);
+    EXPECT_EQ(+channel.deviceCount, 3);
+    EXPECT_EQ(+channel.firstPollRecord, 6 * c);
+    EXPECT_EQ(+channel.pollRecordCount, 6);
+    EXPECT_EQ(+channel.primary.port, c);
+    EXPECT_EQ(+channel.lockByte82, 'U');
+    EXPECT_EQ(+channel.lockByte83, 'U');
   }
   for (int d = 0; d < 6; ++d) {
     const DitDevice& device = *image.Device(d);
     EXPECT_EQ(DeviceName(device, 279), "DEV" + std::to_string(d + 1));
-    EXPECT_EQ(device.firstPollRecord, 2 * d);
-    EXPECT_EQ(device.pollRecordCount, 2);
+    EXPECT_EQ(+device.firstPollRecord, 2 * d);
+    EXPECT_EQ(+device.pollRecordCount, 2);
   }
   for (int k = 0; k < 12; ++k) {
     const DitPollRuntime& runtime = *image.Runtime(k);
     const DitPollRecord& record = *image.PollRecord(k);
-    EXPECT_EQ(record.deviceIndex, k / 2);
-    EXPECT_EQ(record.dataLock, 'U');
-    EXPECT_EQ(record.secondLock, 'U');
-    EXPECT_EQ(record.status, kStatusStopped);
+    EXPECT_EQ(+record.deviceIndex, k / 2);
+    EXPECT_EQ(+record.dataLock, 'U');
+    EXPECT_EQ(+record.secondLock, 'U');
+    EXPECT_EQ(+record.status, kStatusStopped);
     EXPECT_EQ(StartAddressOf(record.addressWord), (k % 2) * 100);
-    EXPECT_EQ(runtime.pollCountdown, 0);
-    EXPECT_EQ(runtime.accessCountdown, 6000);
-    EXPECT_EQ(runtime.enabled, 1);
-    EXPECT_EQ(runtime.entryLock, 'U');
-    EXPECT_EQ(runtime.lockByte17, 'U');
-    EXPECT_EQ(runtime.pendingWrites, 0);
+    EXPECT_EQ(+runtime.pollCountdown, 0);
+    EXPECT_EQ(+runtime.accessCountdown, 6000);
+    EXPECT_EQ(+runtime.enabled, 1);
+    EXPECT_EQ(+runtime.entryLock, 'U');
+    EXPECT_EQ(+runtime.lockByte17, 'U');
+    EXPECT_EQ(+runtime.pendingWrites, 0);
   }
 }
 
@@ -106,13 +106,13 @@ TEST(DitWriter, AreaSizesFollowDataTypeAndExceptionType) {
     const DitPollRecord& record = *image.PollRecord(k);
     std::uint32_t expectedOffset = 82;
     for (int a = 0; a < 5; ++a) {
-      EXPECT_EQ(record.areas[a].size, cases[k].sizes[a]) << "record " << k << " area " << a + 1;
-      EXPECT_EQ(record.areas[a].offset, expectedOffset) << "record " << k << " area " << a + 1;
+      EXPECT_EQ(+record.areas[a].size, cases[k].sizes[a]) << "record " << k << " area " << a + 1;
+      EXPECT_EQ(+record.areas[a].offset, expectedOffset) << "record " << k << " area " << a + 1;
       expectedOffset += cases[k].sizes[a];
     }
     // The next record follows the last area directly (no boundary here).
     if (k + 1 < 5) {
-      EXPECT_EQ(image.Runtime(k + 1)->recordOffset, image.Runtime(k)->recordOffset + expectedOffset);
+      EXPECT_EQ(+image.Runtime(k + 1)->recordOffset, image.Runtime(k)->recordOffset + expectedOffset);
     }
   }
   for (std::size_t i = image.Runtime(0)->recordOffset + kPreambleSize + 82; i < bytes.size(); ++i) {
@@ -143,7 +143,7 @@ TEST(DitWriter, ItemsThatWouldCrossA64KiBBoundaryStartOnItAfterFiller) {
     const std::size_t start = image.Runtime(k)->recordOffset + kPreambleSize;
     const std::size_t size = image.PollRecord(k)->areas[4].offset + image.PollRecord(k)->areas[4].size;
     EXPECT_EQ(start / 65536, (start + size - 1) / 65536) << "record " << k << " straddles a boundary";
-    EXPECT_EQ(image.PollRecord(k)->length, 200);
+    EXPECT_EQ(+image.PollRecord(k)->length, 200);
     EXPECT_EQ(StartAddressOf(image.PollRecord(k)->addressWord), k * 200);
     if (start % 65536 == 0) {
       ++boundaryStarts;
@@ -178,18 +178,18 @@ TEST(DitWriter, DevicesWithoutPollRecordsAreDroppedAndIndicesShift) {
 
   EXPECT_EQ(configuration.channels[0].devices.size(), 2u);  // removed from the configuration too
   EXPECT_EQ(configuration.channels[1].devices.size(), 1u);
-  EXPECT_EQ(image.DeviceCount(), 3);
-  EXPECT_EQ(image.Channel(0)->deviceCount, 2);
-  EXPECT_EQ(image.Channel(0)->pollRecordCount, 3);
-  EXPECT_EQ(image.Channel(1)->firstDevice, 2);
-  EXPECT_EQ(image.Channel(1)->deviceCount, 1);
-  EXPECT_EQ(image.Channel(1)->firstPollRecord, 3);
+  EXPECT_EQ(+image.DeviceCount(), 3);
+  EXPECT_EQ(+image.Channel(0)->deviceCount, 2);
+  EXPECT_EQ(+image.Channel(0)->pollRecordCount, 3);
+  EXPECT_EQ(+image.Channel(1)->firstDevice, 2);
+  EXPECT_EQ(+image.Channel(1)->deviceCount, 1);
+  EXPECT_EQ(+image.Channel(1)->firstPollRecord, 3);
   EXPECT_EQ(DeviceName(*image.Device(1), 279), "C");
   EXPECT_EQ(DeviceName(*image.Device(2), 279), "E");
-  EXPECT_EQ(image.PollRecord(1)->deviceIndex, 1);
-  EXPECT_EQ(image.PollRecord(2)->deviceIndex, 1);
-  EXPECT_EQ(image.PollRecord(3)->deviceIndex, 2);
-  EXPECT_EQ(image.Device(2)->firstPollRecord, 3);
+  EXPECT_EQ(+image.PollRecord(1)->deviceIndex, 1);
+  EXPECT_EQ(+image.PollRecord(2)->deviceIndex, 1);
+  EXPECT_EQ(+image.PollRecord(3)->deviceIndex, 2);
+  EXPECT_EQ(+image.Device(2)->firstPollRecord, 3);
 }
 
 TEST(DitWriter, RefusesWhatItsFieldsCannotHold) {

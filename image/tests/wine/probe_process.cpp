@@ -1,0 +1,156 @@
+#include "probe_process.h"
+
+#include <algorithm>
+
+#include "dit_mapping.h"
+#include "shared_access.h"
+
+namespace vrt::testing {
+
+std::string ProgramDirectory() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string full(path);
+  return full.substr(0, full.find_last_of('\\'));
+}
+
+ProbeProcess::ProbeProcess(const std::string& exe, const std::string& arguments, const std::string& directory) {
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE childInput = nullptr;
+  HANDLE childOutput = nullptr;
+  if (!CreatePipe(&childInput, &input_, &inherit, 0) || !CreatePipe(&output_, &childOutput, &inherit, 0)) return;
+  SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(output_, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = childInput;
+  startup.hStdOutput = childOutput;
+  startup.hStdError = childOutput;
+  PROCESS_INFORMATION info{};
+  std::string commandLine = "\"" + exe + "\" " + arguments;
+  if (CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                     directory.empty() ? nullptr : directory.c_str(), &startup, &info)) {
+    process_ = info.hProcess;
+    CloseHandle(info.hThread);
+  }
+  CloseHandle(childInput);
+  CloseHandle(childOutput);
+  reader_ = std::thread([this] { ReadOutput(); });
+}
+
+ProbeProcess::~ProbeProcess() {
+  Kill();
+  if (input_ != nullptr) CloseHandle(input_);
+  if (reader_.joinable()) reader_.join();
+  if (output_ != nullptr) CloseHandle(output_);
+  if (process_ != nullptr) CloseHandle(process_);
+}
+
+void ProbeProcess::ReadOutput() {
+  char buffer[512];
+  DWORD got = 0;
+  while (ReadFile(output_, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pending_.append(buffer, got);
+    std::size_t end;
+    while ((end = pending_.find('\n')) != std::string::npos) {
+      std::string line = pending_.substr(0, end);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      lines_.push_back(line);
+      pending_.erase(0, end + 1);
+    }
+  }
+}
+
+void ProbeProcess::Send(const std::string& line) {
+  const std::string text = line + "\n";
+  DWORD written = 0;
+  WriteFile(input_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+std::string ProbeProcess::Expect(const std::string& prefix, std::chrono::milliseconds timeout) {
+  std::string found;
+  WaitFor(
+      [&] {
+        std::lock_guard<std::mutex> lock(mutex_);
+        while (consumed_ < lines_.size()) {
+          const std::string& line = lines_[consumed_++];
+          if (line.rfind(prefix, 0) == 0) {
+            found = line;
+            return true;
+          }
+        }
+        return false;
+      },
+      timeout);
+  return found;
+}
+
+std::string ProbeProcess::Ask(const std::string& command, const std::string& answerPrefix,
+                              std::chrono::milliseconds timeout) {
+  Send(command);
+  return Expect(answerPrefix, timeout);
+}
+
+void ProbeProcess::Kill() {
+  if (process_ != nullptr && Running()) {
+    TerminateProcess(process_, 9);
+    WaitForSingleObject(process_, 5000);
+  }
+}
+
+bool ProbeProcess::Running() const {
+  return process_ != nullptr && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+}
+
+std::vector<std::string> ProbeProcess::Output() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lines_;
+}
+
+DriverControlBlock* OpenExistingControlBlock() {
+  HANDLE mapping = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, kControlBlockName);
+  if (mapping == nullptr) return nullptr;
+  // The handle stays open for the test's lifetime, keeping the block alive.
+  return static_cast<DriverControlBlock*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));
+}
+
+bool MappingExists(const char* name) {
+  HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, name);
+  if (mapping == nullptr) return false;
+  CloseHandle(mapping);
+  return true;
+}
+
+void SetConfigValue(const char* name, const std::string& value) {
+  HKEY key = nullptr;
+  RegCreateKeyExA(HKEY_LOCAL_MACHINE, kConfigRegistryKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+  RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                 static_cast<DWORD>(value.size() + 1));
+  RegCloseKey(key);
+}
+
+void DeleteConfigValue(const char* name) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kConfigRegistryKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+    RegDeleteValueA(key, name);
+    RegCloseKey(key);
+  }
+}
+
+std::vector<std::string> RingMessages(const DriverControlBlock& block) {
+  std::vector<std::string> messages;
+  for (const DriverMessageSlot& slot : block.ring) {
+    if (slot.length == 0) continue;
+    messages.push_back(std::to_string(slot.attribute) + " " + std::string(slot.text, strnlen(slot.text, 124)));
+  }
+  return messages;
+}
+
+bool RingHas(const DriverControlBlock& block, const std::string& entry) {
+  const std::vector<std::string> messages = RingMessages(block);
+  return std::find(messages.begin(), messages.end(), entry) != messages.end();
+}
+
+}  // namespace vrt::testing

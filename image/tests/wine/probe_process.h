@@ -1,0 +1,78 @@
+// Starting and talking to probe processes in the multi-process tests.
+#pragma once
+
+#include <windows.h>
+
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "control_block.h"
+
+namespace vrt::testing {
+
+// The directory of the running test program (where the probes are built).
+std::string ProgramDirectory();
+
+class ProbeProcess {
+ public:
+  // Starts `exe` (a path) with arguments, in `directory` when given.
+  ProbeProcess(const std::string& exe, const std::string& arguments, const std::string& directory = "");
+  ~ProbeProcess();
+  ProbeProcess(const ProbeProcess&) = delete;
+  ProbeProcess& operator=(const ProbeProcess&) = delete;
+
+  bool Started() const { return process_ != nullptr; }
+  void Send(const std::string& line);
+  // The next output line that starts with `prefix` (earlier lines are kept
+  // in Output()); empty after `timeout`.
+  std::string Expect(const std::string& prefix, std::chrono::milliseconds timeout = std::chrono::seconds(20));
+  // Sends a command and waits for its answer.
+  std::string Ask(const std::string& command, const std::string& answerPrefix,
+                  std::chrono::milliseconds timeout = std::chrono::seconds(20));
+  void Kill();
+  bool Running() const;
+  std::vector<std::string> Output();
+
+ private:
+  void ReadOutput();
+
+  HANDLE process_ = nullptr;
+  HANDLE input_ = nullptr;
+  HANDLE output_ = nullptr;
+  std::thread reader_;
+  std::mutex mutex_;
+  std::string pending_;
+  std::vector<std::string> lines_;
+  std::size_t consumed_ = 0;
+};
+
+// A view of "VRT_TO_IOC" opened the plain way (not through the library, so
+// the test never counts as a client that starts a driver). Null when absent.
+DriverControlBlock* OpenExistingControlBlock();
+
+// Whether a named mapping exists.
+bool MappingExists(const char* name);
+
+// Waits until `condition` holds, polling every 10 ms; false after `timeout`.
+template <typename Condition>
+bool WaitFor(Condition condition, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    Sleep(10);
+  }
+  return true;
+}
+
+// Registry values under HKLM\Software\Kalvento\Tavex\Config.
+void SetConfigValue(const char* name, const std::string& value);
+void DeleteConfigValue(const char* name);
+
+// All messages in the ring, oldest slot first, as "ATTRIBUTE TEXT".
+std::vector<std::string> RingMessages(const DriverControlBlock& block);
+bool RingHas(const DriverControlBlock& block, const std::string& entry);
+
+}  // namespace vrt::testing
