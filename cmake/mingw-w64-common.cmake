@@ -9,11 +9,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Deliverables carry their exact file names: no "lib" prefix on DLLs.
-set(CMAKE_SHARED_LIBRARY_PREFIX "")
-set(CMAKE_SHARED_MODULE_PREFIX "")
-set(CMAKE_IMPORT_LIBRARY_PREFIX "")
-
 # Every Windows binary runs on a bare machine: libgcc, libstdc++ and
 # winpthread are linked in.
 set(CMAKE_EXE_LINKER_FLAGS_INIT    "-static -static-libgcc -static-libstdc++")
