@@ -1,0 +1,427 @@
+// The poll engine over a real image with a fake card and a fake clock: what
+// it sends, when, and what lands in the image.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <deque>
+#include <functional>
+
+#include "captured_log.h"
+#include "dit_codes.h"
+#include "poll_engine.h"
+#include "sample_configuration.h"
+
+namespace vrt {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using testing::CapturedLog;
+using testing::CountLogged;
+using testing::SampleChannel;
+using testing::SampleDevice;
+using testing::SamplePollRecord;
+using testing::WasLogged;
+
+struct SentFrame {
+  int card;
+  Bytes bytes;
+};
+
+// The card: remembers what was sent; an optional station answers each frame.
+class FakeCard final : public CardAccess {
+ public:
+  std::int16_t Send(std::int16_t card, std::int16_t length, const std::uint8_t* frame) override {
+    sent.push_back({card, Bytes(frame, frame + std::max<std::int16_t>(length, 0))});
+    if (station) {
+      Bytes reply = station(sent.back().bytes);
+      if (!reply.empty()) replies.push_back(reply);
+    }
+    return sendResult;
+  }
+  std::int16_t Receive(std::int16_t, std::int16_t* length, std::uint8_t* buffer) override {
+    if (replies.empty()) return 1;
+    const Bytes reply = replies.front();
+    replies.pop_front();
+    std::memcpy(buffer, reply.data(), reply.size());
+    *length = static_cast<std::int16_t>(reply.size());
+    return 0;
+  }
+  std::vector<SentFrame> sent;
+  std::deque<Bytes> replies;
+  std::function<Bytes(const Bytes&)> station;
+  std::int16_t sendResult = 0;
+};
+
+class FakeHost final : public EngineHost {
+ public:
+  void SleepMilliseconds(unsigned) override {}
+  std::uint32_t TickCount() override { return ticks; }
+  CivilTime LocalTime() override { return {2005, 3, 7, 14, 5, 9, 0}; }
+  ReplyCheck EventReply(int, int pollRecord, const std::uint8_t* frame, std::size_t length) override {
+    events.push_back({pollRecord, Bytes(frame, frame + length)});
+    return ReplyCheck::kGood;
+  }
+  void KickEventWriter() override { ++kicks; }
+  std::uint32_t ticks = 1000000;
+  std::vector<std::pair<int, Bytes>> events;
+  int kicks = 0;
+};
+
+// A station that answers read words with counting data and writes with an
+// acknowledgement.
+Bytes AnsweringStation(const Bytes& request) {
+  if (request.size() >= 6 && request[2] == 0x64) {
+    Bytes reply = {request[0], static_cast<std::uint8_t>(3 + 2 * request[5]), 0x65, request[3], request[4], request[5]};
+    for (int i = 0; i < request[5]; ++i) {
+      reply.push_back(0x10);
+      reply.push_back(static_cast<std::uint8_t>(i));
+    }
+    return reply;
+  }
+  if (request.size() >= 3 && request[2] == 0x66) return {request[0], 0, 0x67};
+  return {};
+}
+
+class Engine : public ::testing::Test {
+ protected:
+  void SetUp() override { CapturedLog().clear(); }
+
+  // One channel (ports 0 and 1), one device (station 5, backup 6).
+  void Build(std::vector<DitPollRecord> records, std::uint16_t hardware = kHardwareZOLT) {
+    DitConfiguration configuration;
+    DitDeviceSource device = SampleDevice("D1", 5, std::move(records));
+    device.record.backupStation = 6;
+    device.record.hardwareType = hardware;
+    DitChannelSource channel = SampleChannel(0, {device});
+    channel.record.backup = channel.record.primary;
+    channel.record.backup.port = 1;
+    channel.record.primary.retries = 2;
+    channel.record.primary.replyTimeout = 5;
+    channel.record.primary.failureDelay = 100;
+    channel.record.backup.failureDelay = 300;
+    configuration.channels.push_back(channel);
+    bytes = WriteDitImage(configuration, 0).bytes;
+    ASSERT_FALSE(bytes.empty());
+    image = DitImage(bytes.data(), bytes.size());
+    engine = std::make_unique<PollEngine>(image, card, host);
+    ASSERT_TRUE(engine->StartChannel(0));
+  }
+
+  void Cycles(int count, std::uint32_t elapsed = 1) {
+    for (int i = 0; i < count; ++i) engine->PollCycle(elapsed);
+  }
+  std::uint16_t Word(int record, int area, int index) {
+    std::uint16_t value = 0;
+    std::memcpy(&value, image.Area(record, area) + 2 * index, 2);
+    return value;
+  }
+  void SetWord(int record, int area, int index, std::uint16_t value) {
+    std::memcpy(image.Area(record, area) + 2 * index, &value, 2);
+  }
+  DitExceptionEntry* Entries(int record) {
+    return reinterpret_cast<DitExceptionEntry*>(image.Area(record, kExceptionArea));
+  }
+  std::vector<std::uint8_t> Commands() {
+    std::vector<std::uint8_t> commands;
+    for (const SentFrame& frame : card.sent) commands.push_back(frame.bytes.size() > 2 ? frame.bytes[2] : 0);
+    return commands;
+  }
+
+  Bytes bytes;
+  DitImage image;
+  FakeCard card;
+  FakeHost host;
+  std::unique_ptr<PollEngine> engine;
+};
+
+TEST_F(Engine, ARecordWithPollTimeZeroIsReadEveryIdleCycleAndItsValuesLand) {
+  DitPollRecord record = SamplePollRecord(0x12C, 4);
+  record.pollTime = 0;
+  Build({record});
+  card.station = AnsweringStation;
+  Cycles(10);
+  ASSERT_EQ(card.sent.size(), 10u);
+  EXPECT_EQ(card.sent[0].bytes, (Bytes{5, 3, 0x64, 0x01, 0x2C, 4}));
+  EXPECT_EQ(card.sent[0].card, 1);  // primary port 0 + 1
+  EXPECT_EQ(image.PollRecord(0)->status, kStatusGood);
+  EXPECT_EQ(Word(0, kValueArea, 0), 0x1000);
+  EXPECT_EQ(Word(0, kValueArea, 3), 0x1003);
+  EXPECT_EQ(image.Channel(0)->statistics.framesSent, 10);
+  EXPECT_EQ(image.Channel(0)->statistics.framesReceived, 9);
+}
+
+TEST_F(Engine, PollTimesCountInTicks) {
+  DitPollRecord record = SamplePollRecord(0, 2);
+  record.pollTime = 50;  // half a second
+  Build({record});
+  card.station = AnsweringStation;
+  Cycles(100);
+  EXPECT_EQ(card.sent.size(), 2u);  // at tick 1 and after 50 more
+  Cycles(60, 5);
+  EXPECT_EQ(card.sent.size(), 8u);
+}
+
+TEST_F(Engine, ReadsAndWritesAlternateWhileBothWait) {
+  DitPollRecord reader = SamplePollRecord(0, 2);
+  reader.pollTime = 0;
+  DitPollRecord writer = SamplePollRecord(100, 8);
+  writer.pollTime = 100000;
+  Build({reader, writer});
+  card.station = AnsweringStation;
+  image.Runtime(1)->pollCountdown = 100000;
+  for (int i : {0, 2, 4, 6}) SetWord(1, kWriteFlagArea, i, kWholeWord);
+  image.Runtime(1)->pendingWrites = 64;
+  Cycles(9);
+  const std::vector<std::uint8_t> commands = Commands();
+  ASSERT_GE(commands.size(), 8u);
+  EXPECT_EQ(std::vector<std::uint8_t>(commands.begin(), commands.begin() + 8),
+            (std::vector<std::uint8_t>{0x64, 0x66, 0x64, 0x66, 0x64, 0x66, 0x64, 0x66}));
+  EXPECT_EQ(image.Runtime(1)->pendingWrites, 0);
+}
+
+TEST_F(Engine, ARunOfWholeWordFlagsIsOneWriteWordsRequest) {
+  Build({SamplePollRecord(0x20, 6)});
+  image.Runtime(0)->pollCountdown = 5000;
+  for (int i = 1; i <= 3; ++i) SetWord(0, kWriteFlagArea, i, kWholeWord);
+  SetWord(0, kWriteValueArea, 1, 0x0102);
+  SetWord(0, kWriteValueArea, 2, 0x0304);
+  SetWord(0, kWriteValueArea, 3, 0xA0B0);
+  image.Runtime(0)->pendingWrites = 48;
+  Cycles(1);
+  ASSERT_EQ(card.sent.size(), 1u);
+  EXPECT_EQ(card.sent[0].bytes, (Bytes{5, 9, 0x66, 0x00, 0x21, 3, 0x01, 0x02, 0x03, 0x04, 0xA0, 0xB0}));
+  EXPECT_EQ(image.Runtime(0)->pendingWrites, 0);
+  EXPECT_EQ(image.Runtime(0)->pollCountdown, 0);  // read back at once
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(Word(0, kWriteFlagArea, i), 0);
+  EXPECT_EQ(image.Channel(0)->statistics.writeRequests, 1);
+}
+
+TEST_F(Engine, ABitMaskIsOneMaskedWriteWithTheMergedValue) {
+  DitPollRecord record = SamplePollRecord(0x20, 4, kDataDigital, kExceptionDigital);
+  Build({record});
+  image.Runtime(0)->pollCountdown = 5000;
+  SetWord(0, kValueArea, 1, 0x1230);
+  SetWord(0, kWriteValueArea, 1, 0xFFFF);
+  SetWord(0, kWriteFlagArea, 1, 0x0005);
+  image.Runtime(0)->pendingWrites = 2;
+  Entries(0)[16 + 0].ownerByte = 1;  // bit 0 of word 1 is watched
+  Entries(0)[16 + 2].ownerByte = 1;
+  Cycles(1);
+  ASSERT_EQ(card.sent.size(), 1u);
+  EXPECT_EQ(card.sent[0].bytes, (Bytes{5, 5, 0x66, 0x00, 0x21, 1, 0x12, 0x35}));
+  EXPECT_EQ(Word(0, kValueArea, 1), 0x1235);
+  EXPECT_EQ(Word(0, kWriteFlagArea, 1), 0);
+  EXPECT_EQ(image.Runtime(0)->pendingWrites, 0);
+  EXPECT_EQ(Entries(0)[16].changed, 1);
+  EXPECT_EQ(Entries(0)[18].changed, 1);
+  EXPECT_EQ(image.Runtime(0)->pendingExceptions, 2);
+}
+
+TEST_F(Engine, UsedUpRetriesFailTheRecordAndSwitchPortAndStation) {
+  Build({SamplePollRecord(0x10, 2)});
+  Cycles(1);  // request sent
+  ASSERT_EQ(card.sent.size(), 1u);
+  Cycles(5 * 3);  // three timeouts: two retries, then failure
+  ASSERT_EQ(card.sent.size(), 3u);
+  EXPECT_EQ(card.sent[1].bytes, card.sent[0].bytes);
+  EXPECT_EQ(image.PollRecord(0)->status, kStatusCommFailure);
+  EXPECT_EQ(CountLogged("Channel 1 Device 1 Poll Record 1 - Failed Communication"), 1);
+  EXPECT_TRUE(WasLogged("Channel 1 Device 1 retry reading poll 0 err = 0 rc=2"));
+  EXPECT_TRUE(WasLogged("Channel 1 Device 1 retry reading poll 0 err = 0 rc=1"));
+  EXPECT_TRUE(WasLogged("Channel 1 - Switched Port From 1 To 2"));
+  EXPECT_TRUE(WasLogged("Channel 1 Device 1 - Switched Station From 5 To 6"));
+  EXPECT_EQ(image.Channel(0)->activePort, 1);
+  EXPECT_EQ(image.Device(0)->activeStation, 6);
+  EXPECT_EQ(image.Runtime(0)->pollCountdown, 100);  // the failure delay of the link that failed
+  EXPECT_EQ(image.Channel(0)->statistics.retries, 2);
+  EXPECT_EQ(image.Channel(0)->statistics.replyTimeouts, 3);
+  EXPECT_EQ(image.Channel(0)->statistics.writeRequests, 5);  // the station of the last timeout
+
+  // The next request goes to the backup station over the backup port, and
+  // its answer recovers the record.
+  card.station = AnsweringStation;
+  Cycles(110);
+  ASSERT_GE(card.sent.size(), 4u);
+  EXPECT_EQ(card.sent[3].card, 2);
+  EXPECT_EQ(card.sent[3].bytes[0], 6);
+  EXPECT_EQ(image.PollRecord(0)->status, kStatusGood);
+  EXPECT_TRUE(WasLogged("Channel 1 Device 1 Poll Record 1 - Recovered Communication"));
+}
+
+TEST_F(Engine, ANegativeAcknowledgementFailsAtOnceWithoutRetryOrSwitch) {
+  DitPollRecord record = SamplePollRecord(0x10, 2);
+  record.pollTime = 0;
+  Build({record});
+  card.station = [](const Bytes& request) { return Bytes{request[0], 0, 30}; };
+  Cycles(2);
+  EXPECT_EQ(image.PollRecord(0)->status, kStatusCommFailure);
+  EXPECT_EQ(card.sent.size(), 1u);
+  EXPECT_EQ(image.Channel(0)->activePort, 0);
+  EXPECT_EQ(image.Device(0)->activeStation, 5);
+  EXPECT_EQ(image.Channel(0)->statistics.lastNakStation, 5);
+  EXPECT_EQ(image.Channel(0)->statistics.naksAndBadReplies, 1);
+  EXPECT_EQ(image.Runtime(0)->pollCountdown, 100);
+  Cycles(101);  // polled again after the failure delay, refused again
+  EXPECT_EQ(card.sent.size(), 2u);
+  EXPECT_EQ(image.Channel(0)->statistics.naksAndBadReplies, 2);
+  EXPECT_EQ(CountLogged("Channel 1 Device 1 Poll Record 1 - Failed Communication"), 1);
+}
+
+TEST_F(Engine, ABadReplyIsCountedAndALaterGoodOneStillCompletes) {
+  Build({SamplePollRecord(0x10, 2)});
+  Cycles(1);
+  card.replies.push_back({7, 7, 0x65, 0, 0x10, 2, 1, 2, 3, 4});  // another station
+  Cycles(1);
+  EXPECT_EQ(image.Channel(0)->statistics.naksAndBadReplies, 1);
+  EXPECT_EQ(engine->McbOf(0)->busy, 1);
+  card.replies.push_back({5, 7, 0x65, 0, 0x10, 2, 1, 2, 3, 4});
+  Cycles(1);
+  EXPECT_EQ(engine->McbOf(0)->busy, 0);
+  EXPECT_EQ(image.PollRecord(0)->status, kStatusGood);
+  EXPECT_EQ(Word(0, kValueArea, 1), 0x0304);
+}
+
+TEST_F(Engine, AccessExpiryStopsPollingButNeverForTheEndlessCountdown) {
+  DitPollRecord expiring = SamplePollRecord(0, 2);
+  expiring.pollTime = 0;
+  DitPollRecord endless = SamplePollRecord(10, 2);
+  endless.pollTime = 0;
+  Build({expiring, endless});
+  image.Runtime(0)->accessCountdown = 4;
+  image.Runtime(1)->accessCountdown = kAccessNeverExpires;
+  card.station = AnsweringStation;
+  Cycles(50);
+  EXPECT_EQ(image.PollRecord(0)->status, kStatusNotAccessed);
+  EXPECT_EQ(image.Runtime(0)->accessExpired, 1);
+  EXPECT_EQ(image.PollRecord(1)->status, kStatusGood);
+  EXPECT_EQ(image.Runtime(1)->accessCountdown, kAccessNeverExpires);
+  const std::size_t sent = card.sent.size();
+  Cycles(10);
+  for (std::size_t i = sent; i < card.sent.size(); ++i) EXPECT_EQ(card.sent[i].bytes[4], 10);  // only the endless one
+}
+
+TEST_F(Engine, ChangesAreMarkedByExceptionType) {
+  DitPollRecord digital = SamplePollRecord(0, 1, kDataDigital, kExceptionDigital);
+  DitPollRecord analog = SamplePollRecord(10, 1, kDataSigned, kExceptionAnalog);
+  analog.deadBandInteger = 10;
+  Build({digital, analog});
+  Entries(0)[0].ownerByte = 1;
+  Entries(0)[3].ownerByte = 1;
+  Entries(1)[0].ownerByte = 1;
+  // Both polled good before: only value changes mark points now.
+  image.PollRecord(0)->status = kStatusGood;
+  image.PollRecord(1)->status = kStatusGood;
+  image.Runtime(0)->pollCountdown = 0;
+  image.Runtime(1)->pollCountdown = 100000;
+
+  auto reply = [&](int record, std::uint16_t value) {
+    Cycles(1);  // request
+    const Bytes& request = card.sent.back().bytes;
+    card.replies.push_back({5, 5, 0x65, request[3], request[4], 1, static_cast<std::uint8_t>(value >> 8),
+                            static_cast<std::uint8_t>(value)});
+    Cycles(1);  // reply stored
+    image.Runtime(record)->pollCountdown = 100000;
+    image.Runtime(1 - record)->pollCountdown = 0;
+  };
+  reply(0, 0x0003);  // bits 0 and 1 went up: bit 0 is watched, bit 1 is not
+  EXPECT_EQ(Entries(0)[0].changed, 1);
+  EXPECT_EQ(Entries(0)[1].changed, 0);
+  EXPECT_EQ(Entries(0)[3].changed, 0);
+  EXPECT_EQ(image.Runtime(0)->pendingExceptions, 1);
+
+  reply(1, 5);  // within the dead band
+  EXPECT_EQ(Entries(1)[0].changed, 0);
+  // The dead band check counted from the stored 0: a fresh record starts at 0 and 5 is within 10.
+  image.Runtime(1)->pollCountdown = 0;
+  image.Runtime(0)->pollCountdown = 100000;
+  Cycles(1);
+  const Bytes& request = card.sent.back().bytes;
+  card.replies.push_back({5, 5, 0x65, request[3], request[4], 1, 0xFF, 0xF0});  // -16: 21 away from 5
+  Cycles(1);
+  EXPECT_EQ(Entries(1)[0].changed, 1);
+  EXPECT_EQ(image.Runtime(1)->pendingExceptions, 1);
+  EXPECT_EQ(Word(1, kValueArea, 0), 0xFFF0);
+}
+
+TEST_F(Engine, QualityChangesMarkEveryWatchedPoint) {
+  DitPollRecord record = SamplePollRecord(0, 1, kDataDigital, kExceptionDigital);
+  Build({record});
+  Entries(0)[2].ownerByte = 9;
+  Entries(0)[7].ownerByte = 9;
+  Entries(0)[7].changed = 1;  // not yet collected
+  card.station = [](const Bytes& request) { return Bytes{request[0], 0, 35}; };
+  Cycles(2);  // 4297 -> 4293: both non-zero, nothing marked
+  EXPECT_EQ(Entries(0)[2].changed, 0);
+  card.station = AnsweringStation;
+  Cycles(200);  // 4293 -> 0: quality changes
+  EXPECT_EQ(image.PollRecord(0)->status, kStatusGood);
+  EXPECT_EQ(Entries(0)[2].changed, 1);
+  EXPECT_GE(image.Runtime(0)->pendingExceptions, 1);
+
+  engine->StopChannel(0);
+  EXPECT_EQ(image.PollRecord(0)->status, kStatusStopped);
+  EXPECT_EQ(Entries(0)[7].changed, 1);
+  EXPECT_EQ(image.Runtime(0)->pendingExceptions, 2);  // set to the entries marked
+  EXPECT_EQ(engine->McbOf(0), nullptr);
+  EXPECT_EQ(image.Channel(0)->driverBlockPointer, 0u);
+}
+
+TEST_F(Engine, EventRequestsAreRetriedAsRepeatsAndRepliesGoToTheDecoder) {
+  DitPollRecord events = SamplePollRecord(0, 14, kDataUnsigned, kExceptionDisabled, kPollKindEvent);
+  Build({events}, kHardwareEVR420);
+  image.Device(0)->deviceOption = 0x42;
+  Cycles(1);
+  ASSERT_EQ(card.sent.size(), 1u);
+  EXPECT_EQ(card.sent[0].bytes, (Bytes{5, 2, 0x0F, 0x11, 0x42}));
+  Cycles(5);
+  ASSERT_EQ(card.sent.size(), 2u);
+  EXPECT_EQ(card.sent[1].bytes, (Bytes{5, 2, 0x0F, 0x13, 0x42}));
+  card.replies.push_back({5, 12, 0x0F, 0, 0, 5, 3, 7, 14, 5, 9, 0x01, 0xF4, 0x00, 0x21});
+  Cycles(1);
+  ASSERT_EQ(host.events.size(), 1u);
+  EXPECT_EQ(host.events[0].first, 0);
+  EXPECT_EQ(host.events[0].second.size(), 15u);
+  EXPECT_EQ(image.PollRecord(0)->status, kStatusGood);
+}
+
+TEST_F(Engine, AnEventRecordersDataWaitForItsEventsAndItIsTimeSynchronised) {
+  DitPollRecord data = SamplePollRecord(0, 2);
+  data.pollTime = 0;
+  Build({data}, kHardwareEVR420);
+  EXPECT_EQ(image.Device(0)->timeSyncInterval, kEventRecorderTimeSyncInterval);
+  card.station = AnsweringStation;
+  Cycles(1000);
+  EXPECT_TRUE(card.sent.empty());  // no events reported yet: no data reads
+  Cycles(1);  // the 1001st idle cycle
+  ASSERT_EQ(card.sent.size(), 1u);
+  EXPECT_EQ(card.sent[0].bytes, (Bytes{5, 7, 0x0F, 0x0A, 14, 5, 9, 3, 7, 5}));
+  EXPECT_TRUE(WasLogged("Time Sync D1 xmt= 05|07|0F|0A|0E|05|09|03|"));
+  EXPECT_EQ(host.kicks, 1);
+  EXPECT_EQ(image.Channel(0)->statistics.framesSent, 0);  // time syncs are not counted
+
+  image.Device(0)->emptyEventCount = 1;
+  Cycles(30);  // past the unanswered time sync's retries
+  EXPECT_EQ(Commands().back(), 0x64);
+}
+
+TEST_F(Engine, AnUnansweredTimeSyncLeavesThePollRecordsAlone) {
+  Build({SamplePollRecord(0, 2)}, kHardwareEVR420);
+  image.Runtime(0)->pollCountdown = 1000000;
+  Cycles(1001);
+  ASSERT_EQ(card.sent.size(), 1u);
+  Cycles(20);  // retries used up
+  EXPECT_EQ(image.PollRecord(0)->status, kStatusStopped);
+  EXPECT_EQ(image.Channel(0)->activePort, 1);  // the link still counts as failed
+}
+
+TEST_F(Engine, SendFailuresAreLoggedAndTheTimeoutHandlesThem) {
+  Build({SamplePollRecord(0x10, 2)});
+  card.sendResult = 2;
+  Cycles(1);
+  EXPECT_TRUE(WasLogged("Send Failed = 2 Channel 1"));
+  Cycles(5);
+  EXPECT_TRUE(WasLogged("Retry Send Failed = 2 Channel 1"));
+}
+
+}  // namespace
+}  // namespace vrt
