@@ -1,0 +1,10 @@
+// The text of "tavexsim --help".
+#pragma once
+
+#include <string>
+
+namespace vrt::sim {
+
+std::string UsageText();
+
+}  // namespace vrt::sim
