@@ -147,7 +147,8 @@ int main(int argc, char** argv) {
     return kExitCannotServe;
   }
   for (const CardState& card : simulator.Cards()) {
-    std::printf("card %d listening on 127.0.0.1:%d (%zu stations)\n", card.card, card.port, card.stations.size());
+    std::printf("card %d listening on 127.0.0.1:%d (%zu station%s)\n", card.card, card.port, card.stations.size(),
+                card.stations.size() == 1 ? "" : "s");
   }
   std::printf("control port 127.0.0.1:%d\nready\n", simulator.ControlPort());
   std::fflush(stdout);
