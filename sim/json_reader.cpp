@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <unordered_set>
 
 namespace vrt::sim {
 
@@ -33,7 +34,7 @@ namespace {
 
 class Parser {
  public:
-  explicit Parser(std::string_view text) : text_(text) {}
+  Parser(std::string_view text, std::size_t maxValues) : text_(text), maxValues_(maxValues) {}
 
   bool ParseDocument(JsonValue* value, JsonError* error) {
     error_ = error;
@@ -96,6 +97,9 @@ class Parser {
   bool ParseValue(JsonValue* value, int depth) {
     value->position = position_;
     if (AtEnd()) return Fail("expected a value, found end of file");
+    if (++valueCount_ > maxValues_) {
+      return Fail("the file holds more than " + std::to_string(maxValues_) + " values");
+    }
     const unsigned char c = Peek();
     switch (c) {
       case '{': return ParseObject(value, depth + 1);
@@ -349,6 +353,9 @@ class Parser {
       Advance();
       return true;
     }
+    // Names seen so far, so that a large object is checked for repeats in
+    // linear time.
+    std::unordered_set<std::string> names;
     for (;;) {
       SkipWhitespace();
       if (AtEnd()) return FailAt(value->position, "this object is not closed");
@@ -357,7 +364,7 @@ class Parser {
       const JsonPosition namePosition = position_;
       std::string name;
       if (!ParseString(&name)) return false;
-      if (value->Find(name) != nullptr) return FailAt(namePosition, "the member \"" + name + "\" appears twice");
+      if (!names.insert(name).second) return FailAt(namePosition, "the member \"" + name + "\" appears twice");
       SkipWhitespace();
       if (AtEnd() || Peek() != ':') return Fail("expected ':' after the member name \"" + name + "\"");
       Advance();
@@ -382,13 +389,15 @@ class Parser {
   std::size_t at_ = 0;
   JsonPosition position_;
   JsonError* error_ = nullptr;
+  std::size_t maxValues_;
+  std::size_t valueCount_ = 0;
 };
 
 }  // namespace
 
-bool ParseJson(std::string_view text, JsonValue* value, JsonError* error) {
+bool ParseJson(std::string_view text, JsonValue* value, JsonError* error, std::size_t maxValues) {
   *value = JsonValue();
-  Parser parser(text);
+  Parser parser(text, maxValues);
   return parser.ParseDocument(value, error);
 }
 

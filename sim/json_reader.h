@@ -5,6 +5,7 @@
 // description can point at the line and column of the offending value.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -59,9 +60,13 @@ struct JsonError {
 // rather than risking the stack.
 inline constexpr int kJsonMaxDepth = 64;
 
+// Most values (of any kind, nested ones included) one text may hold; a
+// larger file is refused instead of building a tree that eats the memory.
+inline constexpr std::size_t kJsonMaxValues = 1000000;
+
 // Parses one JSON text (a leading UTF-8 byte order mark is skipped). On
 // failure `error` holds the position and a description and `value` is left
-// unspecified.
-bool ParseJson(std::string_view text, JsonValue* value, JsonError* error);
+// unspecified. `maxValues` bounds the values of the text.
+bool ParseJson(std::string_view text, JsonValue* value, JsonError* error, std::size_t maxValues = kJsonMaxValues);
 
 }  // namespace vrt::sim

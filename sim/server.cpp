@@ -1,6 +1,8 @@
 #include "server.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "control.h"
 
@@ -231,7 +233,11 @@ void Server::Run() {
     items.clear();
     for (const Listener& listener : listeners_) items.push_back({listener.socket, false});
     for (const Connection& connection : connections_) items.push_back({connection.socket, !connection.output.empty()});
-    if (net::PollSockets(items, WaitTime(now)) < 0) continue;
+    if (net::PollSockets(items, WaitTime(now)) < 0) {
+      // Should never happen with live sockets; don't spin if it does.
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      continue;
+    }
 
     now = clock.MonotonicMs();
     for (std::size_t i = 0; i < listeners_.size(); ++i) {

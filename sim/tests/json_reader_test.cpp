@@ -165,6 +165,28 @@ TEST(JsonReader, RefusesNestingBeyondTheLimitWithoutRecursingFurther) {
   EXPECT_FALSE(ParseJson(hostile, &value, &error));
 }
 
+TEST(JsonReader, ARepeatedNameIsFoundInALargeObject) {
+  std::string text = "{";
+  for (int i = 0; i < 20000; ++i) text += "\"m" + std::to_string(i) + "\": " + std::to_string(i) + ",";
+  JsonValue value;
+  JsonError error;
+  ASSERT_TRUE(ParseJson(text.substr(0, text.size() - 1) + "}", &value, &error)) << error.ToString();
+  EXPECT_EQ(value.members.size(), 20000u);
+  EXPECT_EQ(value.members.back().second.integer, 19999);
+  EXPECT_FALSE(ParseJson(text + "\"m17\": 0}", &value, &error));
+  EXPECT_EQ(error.message, "the member \"m17\" appears twice");
+}
+
+TEST(JsonReader, RefusesMoreValuesThanTheLimit) {
+  // Four values: the object, the array and its two numbers.
+  JsonValue value;
+  JsonError error;
+  EXPECT_TRUE(ParseJson(R"({"a": [1, 2]})", &value, &error, 4)) << error.ToString();
+  EXPECT_FALSE(ParseJson(R"({"a": [1, 2, 3]})", &value, &error, 4));
+  EXPECT_EQ(error.message, "the file holds more than 4 values");
+  EXPECT_EQ(error.position.column, 14);
+}
+
 TEST(JsonReader, EveryCutOfAGoodDocumentIsRefusedCleanly) {
   const std::string good = R"({"cards": [{"card": 0, "name": "\u00e9t\u00e9 \ud83d\ude00", "x": [1.5e2, -0, true, null]}]})";
   MustParse(good);
