@@ -177,6 +177,7 @@ TEST_F(Driver, AnyArgumentSkipsTheSingleInstanceTestAndFSwitchesTheLogFileOn) {
 
 TEST_F(Driver, KeysStopStartToggleAndExplain) {
   bool stopped = false;
+  bool restarted = false;
   RunDriver([&](std::uint64_t now) {
     DriverControlBlock& block = Block();
     if (now == 200) driverSystem.keys = {'s'};
@@ -184,10 +185,11 @@ TEST_F(Driver, KeysStopStartToggleAndExplain) {
       stopped = true;
       driverSystem.keys = {'f', 'P', '?'};
     }
-    if (stopped && now >= 600 && block.RunRequest != kRequestExit) {
+    if (stopped && !restarted && now >= 600) {
+      restarted = true;
       driverSystem.keys = {'S'};
     }
-    if (stopped && block.RunState == kStateRunning && now >= 700) block.RunRequest = kRequestExit;
+    if (restarted && block.RunState == kStateRunning && now >= 700) block.RunRequest = kRequestExit;
   });
   EXPECT_TRUE(WasLogged("Stop Requested"));
   EXPECT_TRUE(WasLogged("Start Requested"));
