@@ -93,6 +93,7 @@ CONTROL PORT
   Line-based TCP on 127.0.0.1 (try: nc 127.0.0.1 5819). Each command is
   answered by its lines and then "OK", or by one line "ERR <reason>".
   Numbers are decimal or 0x hexadecimal.
+
 )";
 
 const char* const kUsageTail = R"(
