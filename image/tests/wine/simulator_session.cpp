@@ -1,0 +1,99 @@
+#include "simulator_session.h"
+
+#include <winsock2.h>
+
+#include <fstream>
+
+namespace vrt::testing {
+
+SimulatorSession::SimulatorSession(const std::string& directory, const std::string& networkJson) {
+  const std::string file = directory + "\\network.json";
+  {
+    std::ofstream out(file, std::ios::trunc);
+    out << networkJson;
+  }
+  process_ = std::make_unique<ProbeProcess>(ProgramDirectory() + "\\tavexsim.exe",
+                                            "--quiet --control 0 \"" + file + "\"");
+  if (!process_->Started()) return;
+  // "card N listening on 127.0.0.1:PORT (...)", "control port 127.0.0.1:PORT", "ready"
+  for (;;) {
+    const std::string line = process_->Expect("", std::chrono::seconds(20));
+    if (line.empty() && !process_->Running()) return;
+    if (line.rfind("card ", 0) == 0) {
+      const int card = std::atoi(line.c_str() + 5);
+      const std::size_t colon = line.find(':');
+      if (colon != std::string::npos) cardPorts_[card] = std::atoi(line.c_str() + colon + 1);
+    } else if (line.rfind("control port ", 0) == 0) {
+      const std::size_t colon = line.find(':');
+      if (colon != std::string::npos) controlPort_ = std::atoi(line.c_str() + colon + 1);
+    } else if (line == "ready") {
+      break;
+    } else if (line.empty()) {
+      return;
+    }
+  }
+  WSADATA data;
+  WSAStartup(MAKEWORD(2, 2), &data);
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<u_short>(controlPort_));
+  if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    closesocket(s);
+    return;
+  }
+  socket_ = s;
+  ready_ = true;
+}
+
+SimulatorSession::~SimulatorSession() {
+  if (socket_ != ~0ull) closesocket(static_cast<SOCKET>(socket_));
+  if (process_) process_->Kill();
+}
+
+int SimulatorSession::CardPort(int card) const {
+  const auto found = cardPorts_.find(card);
+  return found == cardPorts_.end() ? 0 : found->second;
+}
+
+std::vector<std::string> SimulatorSession::Command(const std::string& line) {
+  std::vector<std::string> answer;
+  if (!ready_) return {"ERR simulator not running"};
+  const auto s = static_cast<SOCKET>(socket_);
+  const std::string text = line + "\n";
+  send(s, text.data(), static_cast<int>(text.size()), 0);
+  std::string pending;
+  char buffer[1024];
+  for (;;) {
+    const std::size_t end = pending.find('\n');
+    if (end != std::string::npos) {
+      std::string reply = pending.substr(0, end);
+      pending.erase(0, end + 1);
+      if (!reply.empty() && reply.back() == '\r') reply.pop_back();
+      if (reply == "OK") return answer;
+      if (reply.rfind("ERR", 0) == 0) return {reply};
+      answer.push_back(reply);
+      continue;
+    }
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(s, &readable);
+    timeval wait{10, 0};
+    if (select(0, &readable, nullptr, nullptr, &wait) <= 0) return {"ERR no answer"};
+    const int got = recv(s, buffer, sizeof buffer, 0);
+    if (got <= 0) return {"ERR connection closed"};
+    pending.append(buffer, static_cast<std::size_t>(got));
+  }
+}
+
+void SimulatorSession::Shutdown() {
+  if (!ready_) return;
+  Command("shutdown");
+  closesocket(static_cast<SOCKET>(socket_));
+  socket_ = ~0ull;
+  ready_ = false;
+  for (int i = 0; i < 500 && process_->Running(); ++i) Sleep(10);
+}
+
+}  // namespace vrt::testing

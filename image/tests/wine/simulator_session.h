@@ -1,0 +1,38 @@
+// A tavexsim.exe of the test's own, on ports it picks itself, with its
+// control port at hand.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "probe_process.h"
+
+namespace vrt::testing {
+
+class SimulatorSession {
+ public:
+  // Writes `networkJson` beside the test and starts the simulator on it.
+  // Card ports of 0 in the file are chosen by the simulator.
+  SimulatorSession(const std::string& directory, const std::string& networkJson);
+  ~SimulatorSession();
+
+  bool Ready() const { return ready_; }
+  // The TCP port of card n, 0 when the card is not served.
+  int CardPort(int card) const;
+  // Sends one control command; the answer's lines without the final "OK",
+  // or a single "ERR ..." line.
+  std::vector<std::string> Command(const std::string& line);
+  // Ends the simulator ("shutdown") and waits for it.
+  void Shutdown();
+
+ private:
+  std::unique_ptr<ProbeProcess> process_;
+  std::map<int, int> cardPorts_;
+  int controlPort_ = 0;
+  bool ready_ = false;
+  unsigned long long socket_ = ~0ull;
+};
+
+}  // namespace vrt::testing
