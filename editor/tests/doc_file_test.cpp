@@ -57,12 +57,12 @@ TEST(SaveAndLoad, TheImageIsFormat279AndPassesTheDriversCheck) {
   editor.doc.Channels()[0]->SetLearnAddresses(true);
   std::vector<std::uint8_t> bytes = Saved(editor.doc);
   DitImage image(bytes.data(), bytes.size());
-  EXPECT_EQ(image.Header()->formatVersion, 279u);
+  EXPECT_EQ(+image.Header()->formatVersion, 279u);
   EXPECT_EQ(CheckImage(image, {32, 1024}), ImageCheck::kGood);
   EXPECT_FALSE(editor.doc.Channels()[0]->Settings().learnAddresses);
   for (int k = 0; k < image.PollRecordCount(); ++k) {
-    EXPECT_EQ(image.PollRecord(k)->deviceIndex, k / 3);
-    EXPECT_EQ(image.Runtime(k)->accessCountdown, static_cast<std::int32_t>(image.PollRecord(k)->accessTime));
+    EXPECT_EQ(+image.PollRecord(k)->deviceIndex, k / 3);
+    EXPECT_EQ(+image.Runtime(k)->accessCountdown, static_cast<std::int32_t>(image.PollRecord(k)->accessTime));
   }
 }
 
@@ -124,7 +124,7 @@ TEST(SaveAndLoad, AVersion278FileLoadsWithFiveCharacterNamesAndSavesAs279) {
   EXPECT_EQ(second.Description(), "Older 1");
   std::vector<std::uint8_t> resaved = Saved(loaded);
   DitImage again(resaved.data(), resaved.size());
-  EXPECT_EQ(again.Header()->formatVersion, 279u);
+  EXPECT_EQ(+again.Header()->formatVersion, 279u);
   EXPECT_EQ(DeviceDescription(*again.Device(1), 279), "Older 1");
   EXPECT_EQ(DeviceName(*again.Device(1), 279), "OLD1");
 }

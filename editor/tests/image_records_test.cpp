@@ -24,23 +24,23 @@ TEST_F(ImageRecords, ChannelPortIsSplitIntoThePortByteAndTheHighNibble) {
   ASSERT_EQ(channel.SetDataBitsFromText(LinkRole::kPrimary, "7", reporter), 0);
   DitChannel record{};
   channel.StoreTo(record);
-  EXPECT_EQ(record.primary.port, 24);
-  EXPECT_EQ(record.activePort, 24);
-  EXPECT_EQ(record.primary.dataBits, 0x02);
+  EXPECT_EQ(+record.primary.port, 24);
+  EXPECT_EQ(+record.activePort, 24);
+  EXPECT_EQ(+record.primary.dataBits, 0x02);
 
   channel.SetPort(LinkRole::kPrimary, 0x123);  // a port value beyond one byte
   channel.StoreTo(record);
-  EXPECT_EQ(record.primary.port, 0x22);
-  EXPECT_EQ(record.primary.dataBits, 0x12);
+  EXPECT_EQ(+record.primary.port, 0x22);
+  EXPECT_EQ(+record.primary.dataBits, 0x12);
   CChannel loaded;
   loaded.LoadFrom(record);
   EXPECT_EQ(loaded.Link(LinkRole::kPrimary).port, 0x123);
 
   channel.SetPort(LinkRole::kPrimary, 0);  // none: -1 in twelve bits
   channel.StoreTo(record);
-  EXPECT_EQ(record.primary.port, 0xFF);
-  EXPECT_EQ(record.activePort, -1);
-  EXPECT_EQ(record.primary.dataBits, 0xF2);
+  EXPECT_EQ(+record.primary.port, 0xFF);
+  EXPECT_EQ(+record.activePort, -1);
+  EXPECT_EQ(+record.primary.dataBits, 0xF2);
   loaded.LoadFrom(record);
   EXPECT_EQ(loaded.PortText(LinkRole::kPrimary), "None");
 }
@@ -50,7 +50,7 @@ TEST_F(ImageRecords, BackupPortIsNeverStoredAndReadsBackAsUndefined) {
   ASSERT_EQ(channel.SetPortFromText(LinkRole::kBackup, "COM3:", reporter), 0);
   DitChannel record{};
   channel.StoreTo(record);
-  EXPECT_EQ(record.backup.port, 255);
+  EXPECT_EQ(+record.backup.port, 255);
   EXPECT_EQ(record.backup.dataBits >> 4, 0);  // bits 8-11 of port 3 - 1
   CChannel loaded;
   loaded.LoadFrom(record);
@@ -76,19 +76,19 @@ TEST_F(ImageRecords, ChannelTimesAreRoundedHundredthsAndCodesAreStored) {
   DitChannel record{};
   std::memset(&record, 0x5A, sizeof record);
   channel.StoreTo(record);
-  EXPECT_EQ(record.primary.replyTimeout, 13u);
-  EXPECT_EQ(record.primary.failureDelay, 360000u);
-  EXPECT_EQ(record.backup.retries, 7);
-  EXPECT_EQ(record.backup.handshake, 148);
-  EXPECT_EQ(record.primary.baudRate, 19);
-  EXPECT_EQ(record.primary.parity, 3);
-  EXPECT_EQ(record.primary.stopBits, 1);
-  EXPECT_EQ(record.messageEnable, 0);
-  EXPECT_EQ(record.channelOption, 1);
+  EXPECT_EQ(+record.primary.replyTimeout, 13u);
+  EXPECT_EQ(+record.primary.failureDelay, 360000u);
+  EXPECT_EQ(+record.backup.retries, 7);
+  EXPECT_EQ(+record.backup.handshake, 148);
+  EXPECT_EQ(+record.primary.baudRate, 19);
+  EXPECT_EQ(+record.primary.parity, 3);
+  EXPECT_EQ(+record.primary.stopBits, 1);
+  EXPECT_EQ(+record.messageEnable, 0);
+  EXPECT_EQ(+record.channelOption, 1);
   EXPECT_EQ(record.lockByte82, 'U');
   EXPECT_EQ(record.lockByte83, 'U');
-  EXPECT_EQ(record.driverBlockPointer, 0u);  // zero-filled first
-  EXPECT_EQ(record.statistics.framesSent, 0);
+  EXPECT_EQ(+record.driverBlockPointer, 0u);  // zero-filled first
+  EXPECT_EQ(+record.statistics.framesSent, 0);
 
   CChannel loaded;
   loaded.LoadFrom(record);
@@ -112,11 +112,11 @@ TEST_F(ImageRecords, DeviceFieldsAndTheActiveStation) {
   device.StoreTo(record);
   EXPECT_STREQ(record.name, "ABCDEFGHIJK");
   EXPECT_EQ(std::string(record.description), std::string(35, 'd'));
-  EXPECT_EQ(record.hardwareType, 35);
-  EXPECT_EQ(record.activeStation, 17);
-  EXPECT_EQ(record.primaryStation, 17);
-  EXPECT_EQ(record.backupStation, 0xFFFF);
-  EXPECT_EQ(record.deviceOption, 2);
+  EXPECT_EQ(+record.hardwareType, 35);
+  EXPECT_EQ(+record.activeStation, 17);
+  EXPECT_EQ(+record.primaryStation, 17);
+  EXPECT_EQ(+record.backupStation, 0xFFFF);
+  EXPECT_EQ(+record.deviceOption, 2);
   EXPECT_EQ(record.lockByte52, 'U');
   EXPECT_EQ(record.lockByte53, 'U');
   CDevice loaded;
@@ -154,16 +154,16 @@ TEST_F(ImageRecords, PollRecordTimesAreTruncatedHundredths) {
   ASSERT_EQ(record.SetLengthFromText("3", reporter, EntryPath::kCsv), 0);
   DitPollRecord stored{};
   record.StoreTo(stored);
-  EXPECT_EQ(stored.pollTime, 12u);
-  EXPECT_EQ(stored.accessTime, 29u);
-  EXPECT_EQ(stored.enabled, 1);
-  EXPECT_EQ(stored.status, 4297);
-  EXPECT_EQ(stored.dataLock, 'U');
-  EXPECT_EQ(stored.secondLock, 'U');
+  EXPECT_EQ(+stored.pollTime, 12u);
+  EXPECT_EQ(+stored.accessTime, 29u);
+  EXPECT_EQ(+stored.enabled, 1);
+  EXPECT_EQ(+stored.status, 4297);
+  EXPECT_EQ(+stored.dataLock, 'U');
+  EXPECT_EQ(+stored.secondLock, 'U');
   EXPECT_EQ(StartAddressOf(stored.addressWord), 2047);
   EXPECT_EQ(PollKindOf(stored.addressWord), 0);
-  EXPECT_EQ(stored.length, 3);
-  EXPECT_EQ(stored.dataType, 2);
+  EXPECT_EQ(+stored.length, 3);
+  EXPECT_EQ(+stored.dataType, 2);
 }
 
 TEST_F(ImageRecords, DisabledTimesAreStoredAsMinusOneAndTheNeverExpiringCountdown) {
@@ -174,12 +174,12 @@ TEST_F(ImageRecords, DisabledTimesAreStoredAsMinusOneAndTheNeverExpiringCountdow
   ASSERT_EQ(record.SetStartFromText("EVENT", reporter, EntryPath::kCsv), 0);
   DitPollRecord stored{};
   record.StoreTo(stored);
-  EXPECT_EQ(stored.enabled, 0);
+  EXPECT_EQ(+stored.enabled, 0);
   EXPECT_EQ(static_cast<std::int32_t>(stored.pollTime), -100);
-  EXPECT_EQ(stored.accessTime, static_cast<std::uint32_t>(kAccessNeverExpires));
-  EXPECT_EQ(stored.exceptionType, 2);
+  EXPECT_EQ(+stored.accessTime, static_cast<std::uint32_t>(kAccessNeverExpires));
+  EXPECT_EQ(+stored.exceptionType, 2);
   EXPECT_EQ(PollKindOf(stored.addressWord), 1);
-  EXPECT_EQ(stored.length, 14);
+  EXPECT_EQ(+stored.length, 14);
   CPollRecord loaded;
   loaded.LoadFrom(stored);
   EXPECT_EQ(loaded.PollTimeText(), "Disabled");
@@ -193,13 +193,13 @@ TEST_F(ImageRecords, DeadBandIsStoredAsFloatAndTruncatedInteger) {
   ASSERT_EQ(record.SetDeadBandFromText("2.7", reporter, EntryPath::kCsv), 0);
   DitPollRecord stored{};
   record.StoreTo(stored);
-  EXPECT_EQ(stored.deadBand, 2.7f);
-  EXPECT_EQ(stored.deadBandInteger, 2);
+  EXPECT_EQ(+stored.deadBand, 2.7f);
+  EXPECT_EQ(+stored.deadBandInteger, 2);
   EXPECT_EQ(stored.reserved26, 0);
   // Beyond the 16-bit field the integer holds its largest value.
   ASSERT_EQ(record.SetDeadBandFromText("40000.5", reporter, EntryPath::kCsv), 0);
   record.StoreTo(stored);
-  EXPECT_EQ(stored.deadBandInteger, 32767);
+  EXPECT_EQ(+stored.deadBandInteger, 32767);
   CPollRecord loaded;
   loaded.LoadFrom(stored);
   EXPECT_EQ(loaded.Settings().deadBand, 40000.5f);
@@ -218,8 +218,8 @@ TEST_F(ImageRecords, CodesTheTablesDoNotKnowAreKept) {
   EXPECT_EQ(record.ExceptionText(), "UNDEFINED");
   DitPollRecord again{};
   record.StoreTo(again);
-  EXPECT_EQ(again.dataType, 3);
-  EXPECT_EQ(again.exceptionType, 7);
+  EXPECT_EQ(+again.dataType, 3);
+  EXPECT_EQ(+again.exceptionType, 7);
 }
 
 }  // namespace
