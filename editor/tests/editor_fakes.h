@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,9 +49,13 @@ class MemorySettings : public EditorSettings {
     return true;
   }
   std::optional<std::string> DriverExe() override { return driverExe; }
-  std::string HostValue(const std::string&) override { return {}; }
+  std::string HostValue(const std::string& name) override {
+    const auto found = host.find(name);
+    return found != host.end() ? found->second : std::string();
+  }
 
   std::optional<std::string> configFile;
+  std::map<std::string, std::string> host;
   std::optional<std::string> driverExe;
   int writes = 0;
 };
