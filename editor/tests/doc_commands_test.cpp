@@ -11,7 +11,7 @@ namespace {
 using testing::Editor;
 using testing::ScratchFolder;
 
-TEST(FileDialogs, FilterAndStartingPoints) {
+TEST(EditorFileDialogs, FilterAndStartingPoints) {
   EXPECT_EQ(FileDialogFilter(), "Config. Files (*.VRT)|*.VRT|Text Files (*.CSV)|*.CSV||");
   EXPECT_EQ(OpenDialogStart(std::string("C:\\CFG\\PLANT.VRT")).directory, "C:\\CFG\\");
   EXPECT_EQ(OpenDialogStart(std::nullopt).directory, "");
@@ -22,7 +22,7 @@ TEST(FileDialogs, FilterAndStartingPoints) {
   EXPECT_EQ(SaveAsDialogStart(std::nullopt).directory, "");
 }
 
-TEST(HostValues, KeyChosenFromTheDriverPathAndTheErrorFileInPdbPath) {
+TEST(EditorHostValues, KeyChosenFromTheDriverPathAndTheErrorFileInPdbPath) {
   EXPECT_EQ(HostRegistryKey("C:\\Fix32\\VRTSPOLL.EXE"), "Software\\FixDMACS");
   EXPECT_EQ(HostRegistryKey("c:\\program files\\dynamics\\vrtspoll.exe"), "Software\\Fix Dynamics");
   EXPECT_EQ(HostRegistryKey("C:\\VRT\\VRTSPOLL.EXE"), std::nullopt);

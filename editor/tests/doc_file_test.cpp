@@ -351,7 +351,7 @@ TEST(SaveCommand, OpeningAMissingFileGivesFailedToOpen) {
   EXPECT_EQ(editor.ui.Texts(), std::vector<std::string>{"Failed to open document."});
 }
 
-TEST(FileWrites, AFullDiskIsToldApartFromOtherFailures) {
+TEST(EditorFileWrites, AFullDiskIsToldApartFromOtherFailures) {
   std::FILE* full = std::fopen("/dev/full", "wb");
   if (full == nullptr) GTEST_SKIP() << "no /dev/full on this system";
   std::setvbuf(full, nullptr, _IONBF, 0);
@@ -360,7 +360,7 @@ TEST(FileWrites, AFullDiskIsToldApartFromOtherFailures) {
   std::fclose(full);
 }
 
-TEST(FileKinds, ByExtensionWithoutRegardToCase) {
+TEST(EditorFileKinds, ByExtensionWithoutRegardToCase) {
   EXPECT_EQ(KindOfPath("C:\\CFG\\PLANT.VRT"), FileKind::kConfiguration);
   EXPECT_EQ(KindOfPath("plant.vrt"), FileKind::kConfiguration);
   EXPECT_EQ(KindOfPath("list.Csv"), FileKind::kCsv);

@@ -90,7 +90,7 @@ TEST(HardwareTypeChange, AsksFirstWhenTheDeviceHasPollRecords) {
   EXPECT_EQ(editor.ui.asked.size(), 2u);
 }
 
-TEST(Pruning, DropsDevicesWithoutRecordsAndEmptyChannelsFromTheEnd) {
+TEST(EditorPruning, DropsDevicesWithoutRecordsAndEmptyChannelsFromTheEnd) {
   Editor editor;
   editor.doc.EnsureChannels(4);
   const auto& channels = editor.doc.Channels();

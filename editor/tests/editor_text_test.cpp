@@ -8,7 +8,7 @@
 namespace vrt::editor {
 namespace {
 
-TEST(NumberReading, IntegersReadLikeTheFieldsAlwaysHave) {
+TEST(EditorNumberReading, IntegersReadLikeTheFieldsAlwaysHave) {
   EXPECT_EQ(LeadingInteger("  42abc"), 42);
   EXPECT_EQ(LeadingInteger("-7"), -7);
   EXPECT_EQ(LeadingInteger("+8"), 8);
@@ -20,7 +20,7 @@ TEST(NumberReading, IntegersReadLikeTheFieldsAlwaysHave) {
   EXPECT_EQ(*ReadInteger(" 12 "), 12);
 }
 
-TEST(NumberReading, RealsAcceptFractionsAndExponentsButNotWords) {
+TEST(EditorNumberReading, RealsAcceptFractionsAndExponentsButNotWords) {
   EXPECT_DOUBLE_EQ(LeadingReal("0.125"), 0.125);
   EXPECT_DOUBLE_EQ(LeadingReal(" -1.5e2x"), -150.0);
   EXPECT_DOUBLE_EQ(LeadingReal(".5"), 0.5);
@@ -35,7 +35,7 @@ TEST(NumberReading, RealsAcceptFractionsAndExponentsButNotWords) {
   EXPECT_DOUBLE_EQ(*ReadReal(".25"), 0.25);
 }
 
-TEST(Hundredths, ChannelTimesRoundAndPollTimesTruncate) {
+TEST(EditorHundredths, ChannelTimesRoundAndPollTimesTruncate) {
   EXPECT_EQ(HundredthsRounded(0.125), 13);
   EXPECT_EQ(HundredthsTruncated(0.125), 12);
   EXPECT_EQ(HundredthsRounded(0.124), 12);
@@ -44,13 +44,13 @@ TEST(Hundredths, ChannelTimesRoundAndPollTimesTruncate) {
   EXPECT_EQ(HundredthsTruncated(172801.0), 17280100);
 }
 
-TEST(Hundredths, DecimalTextsAreNotCutByBinaryFractions) {
+TEST(EditorHundredths, DecimalTextsAreNotCutByBinaryFractions) {
   // 0.29 is held as 0.28999999999999998; it still means 29 hundredths.
   EXPECT_EQ(HundredthsTruncated(0.29), 29);
   EXPECT_EQ(HundredthsRounded(0.145), 15);
 }
 
-TEST(Hundredths, EveryStoredValueReadsBackToItself) {
+TEST(EditorHundredths, EveryStoredValueReadsBackToItself) {
   for (std::int64_t stored = 0; stored <= 200000; ++stored) {
     const double seconds = static_cast<double>(stored) / 100.0;
     ASSERT_EQ(HundredthsTruncated(seconds), stored) << stored;
@@ -62,7 +62,7 @@ TEST(Hundredths, EveryStoredValueReadsBackToItself) {
   }
 }
 
-TEST(NumberTexts, TimesShowOneDecimalOrTwoWhenNeeded) {
+TEST(EditorNumberTexts, TimesShowOneDecimalOrTwoWhenNeeded) {
   EXPECT_EQ(HundredthsText(100), "1.0");
   EXPECT_EQ(HundredthsText(12), "0.12");
   EXPECT_EQ(HundredthsText(1000), "10.0");
@@ -71,14 +71,14 @@ TEST(NumberTexts, TimesShowOneDecimalOrTwoWhenNeeded) {
   EXPECT_EQ(HundredthsText(5), "0.05");
 }
 
-TEST(NumberTexts, FixedTextIsCorrectlyRoundedWithoutNegativeZero) {
+TEST(EditorNumberTexts, FixedTextIsCorrectlyRoundedWithoutNegativeZero) {
   EXPECT_EQ(FixedText(0.1, 2), "0.10");
   EXPECT_EQ(FixedText(1800, 2), "1800.00");
   EXPECT_EQ(FixedText(-0.001, 1), "0.0");
   EXPECT_EQ(FixedText(2.5, 0), "2");
 }
 
-TEST(NumberTexts, DeadBandHasFiveDecimalsAndReadsBackExactly) {
+TEST(EditorNumberTexts, DeadBandHasFiveDecimalsAndReadsBackExactly) {
   EXPECT_EQ(DeadBandText(0.0f), "0.00000");
   EXPECT_EQ(DeadBandText(1.5f), "1.50000");
   EXPECT_EQ(DeadBandText(0.1f), "0.10000");
@@ -88,7 +88,7 @@ TEST(NumberTexts, DeadBandHasFiveDecimalsAndReadsBackExactly) {
   }
 }
 
-TEST(MessageArguments, IntegersAndRealBoundsReplaceTheirMarkers) {
+TEST(EditorMessageArguments, IntegersAndRealBoundsReplaceTheirMarkers) {
   EXPECT_EQ(WithIntegers("Invalid station number, valid range %1 - %2", 0, 127),
             "Invalid station number, valid range 0 - 127");
   EXPECT_EQ(WithReals("(Valid Range %1 - %2)", 0.1, 1800), "(Valid Range   0.10 - 1800.00)");
@@ -98,7 +98,7 @@ TEST(MessageArguments, IntegersAndRealBoundsReplaceTheirMarkers) {
   EXPECT_EQ(WithDecimal("WARNING ! %d", 120), "WARNING ! 120");
 }
 
-TEST(Texts, CaseHelpers) {
+TEST(EditorTexts, CaseHelpers) {
   EXPECT_EQ(UpperAscii("c:\\cfg\\plant.vrt"), "C:\\CFG\\PLANT.VRT");
   EXPECT_TRUE(EqualsIgnoringCase("Device Name", "DEVICE NAME"));
   EXPECT_FALSE(EqualsIgnoringCase("IOREC", "IOREC "));

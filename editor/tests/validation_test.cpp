@@ -10,7 +10,7 @@ namespace {
 
 using testing::RecordingUi;
 
-class Validation : public ::testing::Test {
+class FieldValidation : public ::testing::Test {
  protected:
   // The one message shown since the last call, or "" when none was.
   std::string Shown() {
@@ -34,7 +34,7 @@ class Validation : public ::testing::Test {
   Reporter reporter{ui};
 };
 
-TEST_F(Validation, DeviceNameOf11CharactersIsTakenAnd12AreRefused) {
+TEST_F(FieldValidation, DeviceNameOf11CharactersIsTakenAnd12AreRefused) {
   CDevice device;
   EXPECT_EQ(device.SetNameFromText("ABCDEFGHIJK", reporter), 0);
   EXPECT_EQ(device.Name(), "ABCDEFGHIJK");
@@ -44,7 +44,7 @@ TEST_F(Validation, DeviceNameOf11CharactersIsTakenAnd12AreRefused) {
   EXPECT_EQ(device.Name(), "ABCDEFGHIJK");
 }
 
-TEST_F(Validation, DeviceNameWithAForbiddenCharacterIsRefused) {
+TEST_F(FieldValidation, DeviceNameWithAForbiddenCharacterIsRefused) {
   CDevice device;
   for (const char* name : {"A:B", "A,B", "A|B", "A&B"}) {
     EXPECT_EQ(device.SetNameFromText(name, reporter), kMsgNameForbidden) << name;
@@ -55,7 +55,7 @@ TEST_F(Validation, DeviceNameWithAForbiddenCharacterIsRefused) {
   EXPECT_EQ(device.SetNameFromText("d.1 x", reporter), 0);
 }
 
-TEST_F(Validation, DescriptionOf35CharactersIsTakenAnd36AreRefused) {
+TEST_F(FieldValidation, DescriptionOf35CharactersIsTakenAnd36AreRefused) {
   CDevice device;
   EXPECT_EQ(device.SetDescriptionFromText(std::string(35, 'x'), reporter), 0);
   EXPECT_EQ(device.SetDescriptionFromText(std::string(36, 'y'), reporter), kMsgDescriptionTooLong);
@@ -63,7 +63,7 @@ TEST_F(Validation, DescriptionOf35CharactersIsTakenAnd36AreRefused) {
   EXPECT_EQ(device.Description(), std::string(35, 'x'));
 }
 
-TEST_F(Validation, StationsInTheViewLieIn0To127) {
+TEST_F(FieldValidation, StationsInTheViewLieIn0To127) {
   CDevice device;
   EXPECT_EQ(device.SetPrimaryStationFromText("127", reporter, EntryPath::kView), 0);
   EXPECT_EQ(device.PrimaryStation(), 127);
@@ -78,7 +78,7 @@ TEST_F(Validation, StationsInTheViewLieIn0To127) {
   EXPECT_EQ(device.BackupStation(), 0);
 }
 
-TEST_F(Validation, EmptyBlankOrDashMakeAStationUndefined) {
+TEST_F(FieldValidation, EmptyBlankOrDashMakeAStationUndefined) {
   CDevice device;
   for (const char* text : {"", " ", "-"}) {
     ASSERT_EQ(device.SetPrimaryStationFromText("5", reporter, EntryPath::kView), 0);
@@ -89,7 +89,7 @@ TEST_F(Validation, EmptyBlankOrDashMakeAStationUndefined) {
   }
 }
 
-TEST_F(Validation, QueueHeadZeroIsRefusedWithBounds1And4) {
+TEST_F(FieldValidation, QueueHeadZeroIsRefusedWithBounds1And4) {
   CDevice device;
   EXPECT_EQ(device.SetQueueHeadFromText("0", reporter, EntryPath::kView), kMsgStationRange);
   EXPECT_EQ(Shown(), "Invalid station number, valid range 1 - 4");
@@ -98,7 +98,7 @@ TEST_F(Validation, QueueHeadZeroIsRefusedWithBounds1And4) {
   EXPECT_EQ(Shown(), "Invalid station number, valid range 1 - 4");
 }
 
-TEST_F(Validation, CsvStationsTakeAnyNumberThatFitsSixteenBits) {
+TEST_F(FieldValidation, CsvStationsTakeAnyNumberThatFitsSixteenBits) {
   CDevice device;
   EXPECT_EQ(device.SetPrimaryStationFromText("200", reporter, EntryPath::kCsv), 0);
   EXPECT_EQ(device.PrimaryStation(), 200);
@@ -111,7 +111,7 @@ TEST_F(Validation, CsvStationsTakeAnyNumberThatFitsSixteenBits) {
   EXPECT_EQ(Shown(), "Please enter a number.");
 }
 
-TEST_F(Validation, ReplyTimeoutOf0point1IsTakenAnd0point09Refused) {
+TEST_F(FieldValidation, ReplyTimeoutOf0point1IsTakenAnd0point09Refused) {
   CChannel channel;
   EXPECT_EQ(channel.SetReplyTimeoutFromText(LinkRole::kPrimary, "0.1", reporter), 0);
   EXPECT_EQ(channel.SetReplyTimeoutFromText(LinkRole::kPrimary, "0.09", reporter), kMsgReplyTimeout);
@@ -123,7 +123,7 @@ TEST_F(Validation, ReplyTimeoutOf0point1IsTakenAnd0point09Refused) {
   EXPECT_EQ(channel.ReplyTimeoutText(LinkRole::kBackup), "1800.0");
 }
 
-TEST_F(Validation, DelayOfZeroOrTextIsRefusedWithBounds0And3600) {
+TEST_F(FieldValidation, DelayOfZeroOrTextIsRefusedWithBounds0And3600) {
   CChannel channel;
   for (const char* text : {"0", "abc", "-1", "3600.5"}) {
     EXPECT_EQ(channel.SetDelayFromText(LinkRole::kPrimary, text, reporter), kMsgDelay) << text;
@@ -134,7 +134,7 @@ TEST_F(Validation, DelayOfZeroOrTextIsRefusedWithBounds0And3600) {
   EXPECT_EQ(channel.DelayText(LinkRole::kPrimary), "0.01");
 }
 
-TEST_F(Validation, RetriesLieIn0To9) {
+TEST_F(FieldValidation, RetriesLieIn0To9) {
   CChannel channel;
   EXPECT_EQ(channel.SetRetriesFromText(LinkRole::kPrimary, "9", reporter), 0);
   EXPECT_EQ(channel.SetRetriesFromText(LinkRole::kPrimary, "10", reporter), kMsgRetries);
@@ -144,7 +144,7 @@ TEST_F(Validation, RetriesLieIn0To9) {
   EXPECT_EQ(channel.RetriesText(LinkRole::kPrimary), "9");
 }
 
-TEST_F(Validation, CodeTableFieldsReportTheirOwnMessage) {
+TEST_F(FieldValidation, CodeTableFieldsReportTheirOwnMessage) {
   CChannel channel;
   const struct {
     int (CChannel::*setter)(LinkRole, std::string_view, Reporter&);
@@ -164,7 +164,7 @@ TEST_F(Validation, CodeTableFieldsReportTheirOwnMessage) {
   EXPECT_TRUE(channel.SameSettings(CChannel()));  // nothing was changed
 }
 
-TEST_F(Validation, PortTextsSelectPortNumbers) {
+TEST_F(FieldValidation, PortTextsSelectPortNumbers) {
   CChannel channel;
   EXPECT_EQ(channel.SetPortFromText(LinkRole::kPrimary, "COM25:", reporter), 0);
   EXPECT_EQ(channel.Link(LinkRole::kPrimary).port, 25);
@@ -176,7 +176,7 @@ TEST_F(Validation, PortTextsSelectPortNumbers) {
   EXPECT_EQ(channel.PortText(LinkRole::kBackup), "UNDEFINED");
 }
 
-TEST_F(Validation, DitStart4090WithLength7EndsAt4096AndLength8IsRefused) {
+TEST_F(FieldValidation, DitStart4090WithLength7EndsAt4096AndLength8IsRefused) {
   CPollRecord record;
   ASSERT_EQ(record.SetStartFromText("DIT:4090", reporter, EntryPath::kView), 0);
   EXPECT_EQ(record.SetLengthFromText("7", reporter, EntryPath::kView), 0);
@@ -186,7 +186,7 @@ TEST_F(Validation, DitStart4090WithLength7EndsAt4096AndLength8IsRefused) {
   EXPECT_EQ(record.Settings().length, 7);
 }
 
-TEST_F(Validation, AddressTexts) {
+TEST_F(FieldValidation, AddressTexts) {
   CPollRecord record;
   EXPECT_EQ(record.StartText(), "--Undefined---");
   EXPECT_EQ(record.SetStartFromText("DIT4", reporter, EntryPath::kView), kRejectedSilently);
@@ -204,7 +204,7 @@ TEST_F(Validation, AddressTexts) {
   EXPECT_EQ(record.Settings().length, 14);
 }
 
-TEST_F(Validation, LengthAndEndNeedAStartAndKeepTheirBounds) {
+TEST_F(FieldValidation, LengthAndEndNeedAStartAndKeepTheirBounds) {
   CPollRecord record;
   EXPECT_EQ(record.SetLengthFromText("4", reporter, EntryPath::kView), kMsgStartFirst);
   EXPECT_EQ(Shown(), "A Start Address must be entered before an End Address or Length");
@@ -230,7 +230,7 @@ TEST_F(Validation, LengthAndEndNeedAStartAndKeepTheirBounds) {
   EXPECT_EQ(Shown(), "Start Address must be before End Address");
 }
 
-TEST_F(Validation, EventRecordsHaveTheirFixedLength) {
+TEST_F(FieldValidation, EventRecordsHaveTheirFixedLength) {
   CPollRecord fromDialog;
   EXPECT_EQ(fromDialog.SetStartFromText("EVENT", reporter, EntryPath::kView), 0);
   EXPECT_EQ(fromDialog.Settings().length, 16);
@@ -241,7 +241,7 @@ TEST_F(Validation, EventRecordsHaveTheirFixedLength) {
   EXPECT_EQ(fromCsv.LengthText(), "14");
 }
 
-TEST_F(Validation, OverlappingRecordsOfADeviceAreRefusedWithThePositionOfTheOther) {
+TEST_F(FieldValidation, OverlappingRecordsOfADeviceAreRefusedWithThePositionOfTheOther) {
   CDevice device;
   Record(device, "DIT:10", "10");  // 10..19
   auto second = std::make_unique<CPollRecord>();
@@ -262,7 +262,7 @@ TEST_F(Validation, OverlappingRecordsOfADeviceAreRefusedWithThePositionOfTheOthe
   EXPECT_EQ(Shown(), "");
 }
 
-TEST_F(Validation, PollAndAccessTimes) {
+TEST_F(FieldValidation, PollAndAccessTimes) {
   CPollRecord record;
   EXPECT_EQ(record.SetPollTimeFromText("86400", reporter, EntryPath::kCsv), 0);
   EXPECT_EQ(record.SetPollTimeFromText("86400.1", reporter, EntryPath::kCsv), kMsgPollTime);
@@ -287,7 +287,7 @@ TEST_F(Validation, PollAndAccessTimes) {
   EXPECT_EQ(record.AccessTimeText(), "Disabled");
 }
 
-TEST_F(Validation, DeadBandMustNotBeNegative) {
+TEST_F(FieldValidation, DeadBandMustNotBeNegative) {
   CPollRecord record;
   EXPECT_EQ(record.SetDeadBandFromText("-0.5", reporter, EntryPath::kView), kMsgDeadBandDialog);
   EXPECT_EQ(Shown(), "Deadband can't be negative");
@@ -299,7 +299,7 @@ TEST_F(Validation, DeadBandMustNotBeNegative) {
   EXPECT_EQ(record.DeadBandText(), "2.75000");
 }
 
-TEST_F(Validation, DataTypeAndExceptionTexts) {
+TEST_F(FieldValidation, DataTypeAndExceptionTexts) {
   CPollRecord record;
   EXPECT_EQ(record.DataTypeText(), "Unsigned");
   EXPECT_EQ(record.SetDataTypeFromText("Long", reporter), kMsgDataType);
@@ -310,7 +310,7 @@ TEST_F(Validation, DataTypeAndExceptionTexts) {
   EXPECT_EQ(record.ExceptionText(), "Digital");
 }
 
-TEST_F(Validation, HardwareTypeWithoutMatchIsUndefinedWithoutMessage) {
+TEST_F(FieldValidation, HardwareTypeWithoutMatchIsUndefinedWithoutMessage) {
   CDevice device;
   EXPECT_EQ(device.HardwareTypeText(), "EVR420");
   EXPECT_EQ(device.SetHardwareTypeFromText("PLC5", reporter), 0);
@@ -319,7 +319,7 @@ TEST_F(Validation, HardwareTypeWithoutMatchIsUndefinedWithoutMessage) {
   EXPECT_EQ(device.HardwareTypeText(), "UNDEFINED");
 }
 
-TEST_F(Validation, ChoosingAnExceptionTypeSetsTheAccessTime) {
+TEST_F(FieldValidation, ChoosingAnExceptionTypeSetsTheAccessTime) {
   CPollRecord record;
   ASSERT_EQ(record.SetDeadBandFromText("3", reporter, EntryPath::kView), 0);
   record.ChooseExceptionType(1);
@@ -330,7 +330,7 @@ TEST_F(Validation, ChoosingAnExceptionTypeSetsTheAccessTime) {
   EXPECT_EQ(record.Settings().deadBand, 0.0f);
 }
 
-TEST_F(Validation, CopyAndCompareCoverEverySetting) {
+TEST_F(FieldValidation, CopyAndCompareCoverEverySetting) {
   CChannel a;
   CChannel b;
   ASSERT_EQ(a.SetStopBitsFromText(LinkRole::kBackup, "2", reporter), 0);
@@ -354,7 +354,7 @@ TEST_F(Validation, CopyAndCompareCoverEverySetting) {
   EXPECT_TRUE(one.SameSettings(two));
 }
 
-TEST_F(Validation, DefaultsOfNewObjects) {
+TEST_F(FieldValidation, DefaultsOfNewObjects) {
   CChannel channel;
   EXPECT_EQ(channel.DisplayAlarmsText(), "Yes");
   EXPECT_EQ(channel.PortText(LinkRole::kPrimary), "None");
