@@ -1,5 +1,6 @@
 #include "image_dump.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
