@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "../image/control_block.h"
+#include "../image/dit_codes.h"
 #include "../image/log_message.h"
 #include "../image/shared_access.h"
 #include "driver_log.h"
@@ -147,6 +148,12 @@ bool DriverProgram::NetworkStartup() {
       continue;
     }
     system_.InitTavexCard(static_cast<std::int16_t>(engine_->CardOf(channel)));
+    // The backup link's card is opened too: after a failure the channel
+    // switches to it, and a card that was never opened cannot carry frames.
+    const DitChannel* record = image.Channel(channel);
+    if (record->backup.port != kNoPort && record->backup.port != record->primary.port) {
+      system_.InitTavexCard(static_cast<std::int16_t>(record->backup.port + 1));
+    }
   }
   system_.StartEventLogging();
   DitHeader* header = image.Header();
@@ -162,7 +169,11 @@ void DriverProgram::NetworkShutdown() {
   if (engine_) {
     for (int channel = 0; channel < image.ChannelCount(); ++channel) {
       if (engine_->ChannelFailed(channel)) continue;
-      system_.CloseTavexCard(static_cast<std::int16_t>(engine_->CardOf(channel)));
+      const DitChannel* record = image.Channel(channel);
+      system_.CloseTavexCard(static_cast<std::int16_t>(record->primary.port + 1));
+      if (record->backup.port != kNoPort && record->backup.port != record->primary.port) {
+        system_.CloseTavexCard(static_cast<std::int16_t>(record->backup.port + 1));
+      }
       engine_->StopChannel(channel);
     }
   }

@@ -12,6 +12,10 @@
 //   ring            ReadDriverMessage until empty: "msg A TEXT" lines, "end"
 //   reload          nio_poll_reload: "reload gen=G"
 //   cycle           the header's cycle counter: "cycle N" or "cycle null"
+//   rec K           poll record K: "rec K status S W0 W1 ..." (up to 8 value words)
+//   write K I V     raises a whole-word write of V to register I of record K,
+//                   as a client does through the image: "write ok"
+//   stats C         channel C's statistics words 2..22: "stats W2 W4 ... W22"
 //   exit
 //
 // Serve mode (the driver probe's default, also when started as "DriverExe")
@@ -28,6 +32,7 @@
 #include <string>
 
 #include "dit_api.h"
+#include "lock_byte.h"
 #include "log_message.h"
 #include "shared_access.h"
 
@@ -119,6 +124,60 @@ int Commands() {
     } else if (command == "cycle") {
       DitHeader* header = nio_map_hdr();
       Answer(header ? "cycle " + std::to_string(header->cycleCounter) : "cycle null");
+    } else if (command == "rec") {
+      const int k = std::stoi(argument);
+      DitPollRecord* record = nio_map_dit(k);
+      std::uint16_t size = 0;
+      const std::uint8_t* values = record ? ProcessMapping().Image().Area(k, kValueArea, &size) : nullptr;
+      if (values == nullptr) {
+        Answer("rec null");
+        continue;
+      }
+      std::string line = "rec " + std::to_string(k) + " status " + std::to_string(record->status);
+      for (int i = 0; i < size / 2 && i < 8; ++i) {
+        std::uint16_t word = 0;
+        std::memcpy(&word, values + 2 * i, 2);
+        line += " " + std::to_string(word);
+      }
+      Answer(line);
+    } else if (command == "write") {
+      int k = 0, index = 0, value = 0;
+      std::sscanf(argument.c_str(), "%d %d %d", &k, &index, &value);
+      DitPollRecord* record = nio_map_dit(k);
+      DitPollRuntime* runtime = nio_map_ptr(k);
+      std::uint8_t* writeValues = nio_find_data(k, kWriteValueArea);
+      std::uint8_t* flags = nio_find_data(k, kWriteFlagArea);
+      if (record == nullptr || runtime == nullptr || writeValues == nullptr || flags == nullptr ||
+          index < 0 || index >= record->length) {
+        Answer("write failed");
+        continue;
+      }
+      std::uint16_t flag = 0;
+      {
+        LockByteGuard lock(record->dataLock, SystemMappingPlatform());
+        const auto word = static_cast<std::uint16_t>(value);
+        std::memcpy(writeValues + 2 * index, &word, 2);
+        std::memcpy(&flag, flags + 2 * index, 2);
+        const std::uint16_t whole = 0xFFFF;
+        std::memcpy(flags + 2 * index, &whole, 2);
+      }
+      {
+        LockByteGuard lock(runtime->entryLock, SystemMappingPlatform());
+        if (flag == 0) runtime->pendingWrites = static_cast<std::uint16_t>(runtime->pendingWrites + 16);
+        runtime->accessCountdown = static_cast<std::int32_t>(record->accessTime);
+        runtime->accessExpired = 0;
+      }
+      Answer("write ok");
+    } else if (command == "stats") {
+      DitChannel* channel = nio_map_chan(std::stoi(argument));
+      if (channel == nullptr) {
+        Answer("stats null");
+        continue;
+      }
+      const auto* words = reinterpret_cast<const std::uint16_t*>(&channel->statistics);
+      std::string line = "stats";
+      for (int i = 0; i < 11; ++i) line += " " + std::to_string(words[i]);
+      Answer(line);
     } else if (command == "exit") {
       return 0;
     } else {

@@ -1,0 +1,224 @@
+// The real driver VRTSPOLL.exe with the real card library, card server and
+// station simulator, and client probes reading and writing the image.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "dit_mapping.h"
+#include "dit_writer.h"
+#include "probe_process.h"
+#include "sample_configuration.h"
+#include "shared_access.h"
+#include "simulator_session.h"
+
+namespace vrt {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ProbeProcess;
+using testing::ProgramDirectory;
+using testing::RingHas;
+using testing::SimulatorSession;
+using testing::WaitFor;
+
+// Station 5 on card 1 (primary port 0), station 6 on card 2 (backup port 1).
+constexpr const char* kNetwork = R"({ "control_port": 0, "cards": [
+  { "card": 1, "port": 0, "stations": [ { "station": 5, "type": "ZOLT", "registers": { "0x100": [11, 22, 33, 44] } } ] },
+  { "card": 2, "port": 0, "stations": [ { "station": 6, "type": "ZOLT", "registers": { "0x100": [55, 66, 77, 88] } } ] }
+] })";
+
+std::vector<std::uint8_t> PlantImage() {
+  DitPollRecord record = testing::SamplePollRecord(0x100, 4);
+  record.pollTime = 10;  // 0.1 s
+  record.accessTime = kAccessNeverExpires;
+  DitDeviceSource device = testing::SampleDevice("PUMP", 5, {record});
+  device.record.backupStation = 6;
+  DitChannelSource channel = testing::SampleChannel(0, {device});
+  channel.record.backup = channel.record.primary;
+  channel.record.backup.port = 1;
+  channel.record.primary.retries = 1;
+  channel.record.primary.replyTimeout = 20;
+  channel.record.backup.retries = 1;
+  channel.record.backup.replyTimeout = 20;
+  channel.record.primary.failureDelay = 30;
+  channel.record.backup.failureDelay = 30;
+  DitConfiguration configuration;
+  configuration.channels.push_back(channel);
+  return WriteDitImage(configuration, 1800000000).bytes;
+}
+
+void SetRegistryValue(const char* key, const char* name, const std::string& value) {
+  HKEY handle = nullptr;
+  RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr);
+  RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                 static_cast<DWORD>(value.size() + 1));
+  RegCloseKey(handle);
+}
+
+class DriverProcesses : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    directory = std::string(temp) + "vrt-driver-" + std::to_string(::testing::UnitTest::GetInstance()->current_test_info()->line());
+    CreateDirectoryA(directory.c_str(), nullptr);
+    DeleteFileA((directory + "\\VRT_LOG.TXT").c_str());
+    simulator = std::make_unique<SimulatorSession>(directory, kNetwork);
+    ASSERT_TRUE(simulator->Ready());
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Kalvento\\Tavex\\CardServer");
+    for (int card : {1, 2}) {
+      SetRegistryValue("Software\\Kalvento\\Tavex\\CardServer", ("Card" + std::to_string(card)).c_str(),
+                       "127.0.0.1:" + std::to_string(simulator->CardPort(card)));
+    }
+    UseConfiguration(directory + "\\PLANT.VRT");
+  }
+
+  void TearDown() override {
+    if (block != nullptr) SharedStore(block->RunRequest, kRequestExit);
+    if (driver) WaitFor([&] { return !driver->Running(); }, 5s);
+  }
+
+  void UseConfiguration(const std::string& path) {
+    configFile = path;
+    const std::vector<std::uint8_t> bytes = PlantImage();
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    file.close();
+    SetRegistryValue(kConfigRegistryKey, kConfigFileValue, path);
+  }
+
+  std::unique_ptr<ProbeProcess> StartDriver(const std::string& arguments = "") {
+    auto process = std::make_unique<ProbeProcess>(ProgramDirectory() + "\\VRTSPOLL.exe", arguments, directory);
+    EXPECT_TRUE(process->Started());
+    EXPECT_TRUE(WaitFor([&] { return (block = testing::OpenExistingControlBlock()) != nullptr; }, 10s));
+    EXPECT_TRUE(WaitFor([&] { return block && SharedLoad(block->RunState) == kStateRunning; }, 10s));
+    return process;
+  }
+
+  // Asks the client until the answer starts with `expected`.
+  bool Eventually(ProbeProcess& client, const std::string& command, const std::string& expected,
+                  std::chrono::milliseconds timeout = 10s) {
+    std::string last;
+    const bool seen = WaitFor(
+        [&] {
+          last = client.Ask(command, command.substr(0, command.find(' ')));
+          return last.rfind(expected, 0) == 0;
+        },
+        timeout);
+    if (!seen) ADD_FAILURE() << "last answer to \"" << command << "\": " << last;
+    return seen;
+  }
+
+  static std::string Probe() { return ProgramDirectory() + "\\dit_probe_nio.exe"; }
+
+  std::string directory;
+  std::string configFile;
+  std::unique_ptr<SimulatorSession> simulator;
+  std::unique_ptr<ProbeProcess> driver;
+  DriverControlBlock* block = nullptr;
+};
+
+TEST_F(DriverProcesses, PolledValuesLandAndAClientWriteReachesTheStation) {
+  driver = StartDriver();
+  ProbeProcess client(Probe(), "");
+  EXPECT_TRUE(Eventually(client, "rec 0", "rec 0 status 0 11 22 33 44"));
+  EXPECT_EQ(client.Ask("write 0 1 999", "write"), "write ok");
+  EXPECT_TRUE(WaitFor([&] { return simulator->Command("get 1 5 0x101 1") == std::vector<std::string>{"999"}; }, 10s));
+  EXPECT_TRUE(Eventually(client, "rec 0", "rec 0 status 0 11 999 33 44"));
+  const std::string stats = client.Ask("stats 0", "stats");
+  std::istringstream words(stats.substr(6));
+  int sent = 0, received = 0;
+  words >> sent >> received;
+  EXPECT_GT(sent, 2);
+  EXPECT_GT(received, 2);
+  EXPECT_TRUE(RingHas(*block, "23 VRTV6.9.11 started"));
+}
+
+TEST_F(DriverProcesses, AStationThatStopsAnsweringFailsOverToTheBackupPortAndStation) {
+  driver = StartDriver();
+  ProbeProcess client(Probe(), "");
+  ASSERT_TRUE(Eventually(client, "rec 0", "rec 0 status 0 11 22 33 44"));
+  ASSERT_TRUE(simulator->Command("fault 1 5 noreply 100000").empty());
+  EXPECT_TRUE(Eventually(client, "rec 0", "rec 0 status 0 55 66 77 88", 20s));
+  EXPECT_TRUE(RingHas(*block, "39 Channel 1 - Switched Port From 1 To 2"));
+  EXPECT_TRUE(RingHas(*block, "39 Channel 1 Device 1 - Switched Station From 5 To 6"));
+  EXPECT_TRUE(RingHas(*block, "39 Channel 1 Device 1 Poll Record 1 - Failed Communication"));
+  EXPECT_TRUE(RingHas(*block, "39 Channel 1 Device 1 Poll Record 1 - Recovered Communication"));
+}
+
+TEST_F(DriverProcesses, StopsGiveStatus4297AndReloadThroughTheGenerations) {
+  driver = StartDriver();
+  ProbeProcess client(Probe(), "");
+  ASSERT_TRUE(Eventually(client, "rec 0", "rec 0 status 0"));
+  for (int generation : {1, 2, 3, 1}) {
+    ASSERT_EQ(client.Ask("startstop 0", "startstop", 10s), "startstop 1");
+    EXPECT_EQ(SharedLoad(block->MapGeneration), generation);
+    EXPECT_EQ(std::string(block->mapName), "VRT" + std::to_string(generation));
+    EXPECT_TRUE(Eventually(client, "rec 0", "rec 0 status 4297"));
+    EXPECT_EQ(client.Ask("hdr", "hdr"), "hdr ok 1 1 1 gen=" + std::to_string(generation));
+    ASSERT_EQ(client.Ask("startstop 1", "startstop", 10s), "startstop 1");
+    EXPECT_TRUE(Eventually(client, "rec 0", "rec 0 status 0 11 22 33 44"));
+  }
+  EXPECT_TRUE(RingHas(*block, "39  VRT Stopping.."));
+}
+
+TEST_F(DriverProcesses, ASecondDriverEndsWithinHalfASecondWithoutTouchingTheImage) {
+  driver = StartDriver();
+  const std::uint32_t aliveBefore = SharedLoad(block->AliveCount);
+  const auto before = std::chrono::steady_clock::now();
+  ProbeProcess second(ProgramDirectory() + "\\VRTSPOLL.exe", "", directory);
+  ASSERT_TRUE(WaitFor([&] { return !second.Running(); }, 10s));
+  const auto lifetime = std::chrono::steady_clock::now() - before;
+  EXPECT_LT(lifetime, 3s);  // half a second of its own, plus starting a process under Wine
+  EXPECT_TRUE(driver->Running());
+  EXPECT_EQ(SharedLoad(block->MapGeneration), 0);
+  EXPECT_GT(SharedLoad(block->AliveCount), aliveBefore);
+  EXPECT_EQ(SharedLoad(block->RunState), kStateRunning);
+}
+
+TEST_F(DriverProcesses, ALongMessageIsWholeOnTheConsoleAndInTheLogFileAndCutInTheRing) {
+  // A configuration path long enough to make the loading message long, yet
+  // within the 128 bytes the registry value is read into.
+  const std::string deep = directory + "\\" + std::string(120 - directory.size() - 11, 'd');
+  CreateDirectoryA(deep.c_str(), nullptr);
+  UseConfiguration(deep + "\\PLANT.VRT");
+  ASSERT_EQ(configFile.size(), 120u);
+  driver = StartDriver("F");
+  const std::string message = "MapToDIT() Opening file " + configFile + " to map VRT0";
+  ASSERT_GT(message.size(), 123u);
+  EXPECT_EQ(driver->Expect("MapToDIT() Opening file"), message);
+  EXPECT_TRUE(RingHas(*block, "23 " + message.substr(0, 123)));
+
+  std::ifstream log(directory + "\\VRT_LOG.TXT");
+  std::string line;
+  bool whole = false;
+  while (std::getline(log, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::size_t bar = line.find('|');
+    if (bar != std::string::npos && line.substr(bar + 1) == message) whole = true;
+  }
+  EXPECT_TRUE(whole);
+}
+
+TEST_F(DriverProcesses, WithTheConsolePausedTheRingAndTheLogFileStillFill) {
+  driver = StartDriver("F P");
+  ProbeProcess client(Probe(), "");
+  ASSERT_TRUE(Eventually(client, "rec 0", "rec 0 status 0"));
+  // The first banner comes before the command line is read; nothing after it.
+  const std::vector<std::string> console = driver->Output();
+  ASSERT_FALSE(console.empty());
+  EXPECT_EQ(console[0], "Harnix Tavex (VRT) V6.9.11 Started");
+  EXPECT_EQ(console.size(), 1u);
+  EXPECT_TRUE(RingHas(*block, "39  VRT Starting"));
+  std::ifstream log(directory + "\\VRT_LOG.TXT");
+  std::stringstream text;
+  text << log.rdbuf();
+  EXPECT_NE(text.str().find("| VRT Starting"), std::string::npos);
+  EXPECT_NE(text.str().find("|VRTV6.9.11 started"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vrt

@@ -1,0 +1,60 @@
+// VRTSPOLL: the console program that runs the Tavex network.
+#include <windows.h>
+#include <conio.h>
+#include <mmsystem.h>
+
+#include <string>
+#include <vector>
+
+#include "../../cardif/TavexDll.h"
+#include "../../image/dit_api.h"
+#include "../driver_program.h"
+
+namespace {
+
+using namespace vrt;
+
+class Win32DriverSystem final : public DriverSystem {
+ public:
+  void SleepMilliseconds(unsigned milliseconds) override { Sleep(milliseconds); }
+  std::uint32_t TickCount() override { return GetTickCount(); }
+  CivilTime LocalTime() override {
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
+  }
+  // The sequence-of-events decoder plugs in here; until then an event
+  // reply that passed its checks is simply good.
+  ReplyCheck EventReply(int, int, const std::uint8_t*, std::size_t) override { return ReplyCheck::kGood; }
+  void KickEventWriter() override {}
+  std::int16_t Send(std::int16_t card, std::int16_t length, const std::uint8_t* frame) override {
+    return TavexSend(card, length, frame);
+  }
+  std::int16_t Receive(std::int16_t card, std::int16_t* length, std::uint8_t* buffer) override {
+    return TavexReceive(card, length, buffer);
+  }
+  bool NextKey(char* key) override {
+    if (!_kbhit()) return false;
+    *key = static_cast<char>(_getch());
+    return true;
+  }
+  void RaisePriority() override { SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS); }
+  std::int32_t InitTavexInterface() override { return ::InitTavexInterface(); }
+  std::int32_t InitTavexCard(std::int16_t card) override { return ::InitTavexCard(card); }
+  void CloseTavexCard(std::int16_t card) override { ::CloseTavexCard(card); }
+  void ReleaseTavexInterface() override { ::ReleaseTavexInterface(); }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> arguments(argv + 1, argv + argc);
+  // Every poll timer counts in 10 ms ticks: ask for a 1 ms system timer
+  // so that the 10 ms sleeps of the main loop are not stretched to 15.6 ms.
+  timeBeginPeriod(1);
+  Win32DriverSystem system;
+  DriverProgram program(ProcessMapping(), system);
+  const int result = program.Run(arguments);
+  timeEndPeriod(1);
+  return result;
+}
