@@ -115,7 +115,7 @@ std::string DeviceDescription(const DitDevice& device, std::uint32_t formatVersi
   const auto* bytes = reinterpret_cast<const char*>(&device);
   const std::size_t start = formatVersion == kDitVersionPrevious ? kDescriptionOffset278
                                                                   : offsetof(DitDevice, description);
-  const std::size_t end = offsetof(DitDevice, description) + kDescriptionField;
+  const std::size_t end = start + kDescriptionField;
   std::size_t length = 0;
   while (start + length < end && bytes[start + length] != '\0') ++length;
   return std::string(bytes + start, length);

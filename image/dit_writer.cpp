@@ -78,6 +78,17 @@ DitWriteResult WriteDitImage(DitConfiguration& configuration, std::uint32_t save
   }
 
   std::vector<std::uint8_t>& file = result.bytes;
+  // The whole file at once (filler aside): large images are tens of MB.
+  std::size_t expected = kImageHeaderEnd + 4 * channelTotal + sizeof(DitChannel) * channelTotal +
+                         (4 + sizeof(DitDevice)) * deviceTotal + sizeof(DitPollRuntime) * pollRecordTotal;
+  for (const DitChannelSource& channel : configuration.channels) {
+    for (const DitDeviceSource& device : channel.devices) {
+      for (const DitPollRecord& record : device.pollRecords) {
+        expected += sizeof(DitPollRecord) + AreaSizesFor(record.dataType, record.exceptionType, record.length).Total();
+      }
+    }
+  }
+  file.reserve(expected + expected / 8);
   Append(file, kPreambleSize);
   const std::size_t headerAt = Append(file, sizeof(DitHeader));
 
@@ -128,6 +139,7 @@ DitWriteResult WriteDitImage(DitConfiguration& configuration, std::uint32_t save
   }
 
   // Poll records with their data areas, behind the runtime table.
+  ApplyBoundaryRule(file, sizeof(DitPollRuntime) * pollRecordTotal);
   const std::size_t runtimeTableAt = Append(file, sizeof(DitPollRuntime) * pollRecordTotal);
   std::size_t pollRecordIndex = 0;
   deviceIndex = 0;
