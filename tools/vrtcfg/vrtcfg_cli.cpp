@@ -11,6 +11,8 @@
 #include "editor_services.h"
 #include "file_io.h"
 #include "image_dump.h"
+#include "dit_codes.h"
+#include "dit_image.h"
 
 namespace vrt::vrtcfg {
 
@@ -31,6 +33,10 @@ constexpr char kUsage[] =
     "  vrtcfg dump IN.VRT\n"
     "      list the header, channels, devices and poll records with their offsets\n"
     "      and area sizes\n"
+    "  vrtcfg backup-port FILE.VRT CHANNEL PORT\n"
+    "      give channel CHANNEL (1-based) a backup link on port PORT (1..32, or\n"
+    "      None), in place; the editor itself never stores a backup port, so\n"
+    "      the next save from the editor drops it again\n"
     "  --separator C   the CSV field separator (default \",\")\n"
     "exit status: 0 done, 1 errors or problems found, 2 the command failed\n";
 
@@ -270,6 +276,49 @@ int Dump(const Options& options, std::ostream& out, std::ostream& err) {
   return kExitDone;
 }
 
+int BackupPort(const Options& options, std::ostream& out, std::ostream& err) {
+  if (options.positional.size() != 4) {
+    err << "vrtcfg: backup-port needs FILE.VRT, CHANNEL and PORT\n" << kUsage;
+    return kExitFailed;
+  }
+  const std::string& file = options.positional[1];
+  const int channelNumber = std::atoi(options.positional[2].c_str());
+  const std::string& portText = options.positional[3];
+  const int port = portText == "None" ? 0 : std::atoi(portText.c_str());
+  if (port < 0 || port > kMaxPorts || (port == 0 && portText != "None")) {
+    err << "vrtcfg: PORT must be 1.." << kMaxPorts << " or None\n";
+    return kExitFailed;
+  }
+  if (!Readable(file, err)) return kExitFailed;
+  std::vector<std::uint8_t> bytes;
+  if (ReadWholeFile(file, kMaxConfigurationFileSize, bytes) != ReadStatus::kOk) {
+    err << "vrtcfg: cannot read " << file << "\n";
+    return kExitFailed;
+  }
+  DitImage image(bytes.data(), bytes.size());
+  if (CheckImage(image, {32, 1024}) != ImageCheck::kGood) {
+    err << "vrtcfg: " << file << " is not a valid configuration file\n";
+    return kExitFailed;
+  }
+  DitChannel* channel = image.Channel(channelNumber - 1);
+  if (channel == nullptr) {
+    err << "vrtcfg: " << file << " has no channel " << options.positional[2] << "\n";
+    return kExitFailed;
+  }
+  if (port != 0 && port - 1 == channel->primary.port) {
+    err << "vrtcfg: port " << port << " is already the channel's primary port\n";
+    return kExitFailed;
+  }
+  channel->backup.port = port == 0 ? kNoPort : static_cast<std::uint8_t>(port - 1);
+  const std::string temporary = file + ".tmp";
+  if (WriteWholeFile(temporary, bytes, FileMode::kBinary) != WriteStatus::kOk || !MoveFileOver(temporary, file)) {
+    err << "vrtcfg: cannot write " << file << "\n";
+    return kExitFailed;
+  }
+  out << file << ": channel " << channelNumber << " backup port " << portText << "\n";
+  return kExitDone;
+}
+
 }  // namespace
 
 int RunVrtcfg(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
@@ -288,6 +337,7 @@ int RunVrtcfg(const std::vector<std::string>& arguments, std::ostream& out, std:
   if (command == "export") return Export(*options, out, err);
   if (command == "check") return Check(*options, out, err);
   if (command == "dump") return Dump(*options, out, err);
+  if (command == "backup-port") return BackupPort(*options, out, err);
   err << "vrtcfg: unknown command " << command << "\n" << kUsage;
   return kExitFailed;
 }
