@@ -62,7 +62,8 @@ void ShowImage() {
       for (int i = 0; values != nullptr && i < size / 2 && i < 6; ++i) {
         std::uint16_t word = 0;
         std::memcpy(&word, values + 2 * i, 2);
-        shown += " " + std::to_string(word);
+        // Signed records show their registers as signed numbers.
+        shown += " " + (record->dataType == 1 ? std::to_string(static_cast<std::int16_t>(word)) : std::to_string(word));
       }
       std::printf("  %-11s %-16s %5u %-13s%s\n", device ? DeviceName(*device, version).c_str() : "?", range,
                   record->status, StatusText(record->status), shown.c_str());
