@@ -4,6 +4,8 @@
 
 #include <sstream>
 
+#include "dit_codes.h"
+#include "dit_image.h"
 #include "editor_fakes.h"
 #include "vrtcfg_cli.h"
 
@@ -42,6 +44,30 @@ TEST(VrtcfgImport, GivesTheFileTheEditorSaves) {
   EXPECT_TRUE(Contains(run.out, "3 channels, 6 devices, 12 poll records"));
   EXPECT_TRUE(SameExceptSaveTime(ReadBytes(folder.Path("PLANT.VRT")), ReadBytes(kData + "/plant.vrt")));
   EXPECT_FALSE(std::filesystem::exists(folder.Path("VRTDIDW.ERR")));
+}
+
+TEST(VrtcfgBackupPort, SetsTheBackupLinkInPlaceAndRefusesWhatCannotBe) {
+  ScratchFolder folder;
+  const std::string file = folder.Path("PLANT.VRT");
+  ASSERT_EQ(Command({"import", kData + "/plant.csv", file}).status, kExitDone);
+  Command run({"backup-port", file, "1", "2"});
+  EXPECT_EQ(run.status, kExitDone) << run.err.str();
+  std::vector<std::uint8_t> bytes = ReadBytes(file);
+  DitImage image(bytes.data(), bytes.size());
+  ASSERT_EQ(CheckImage(image, {32, 1024}), ImageCheck::kGood);
+  EXPECT_EQ(image.Channel(0)->backup.port, 1);
+  EXPECT_EQ(image.Channel(1)->backup.port, kNoPort);
+
+  EXPECT_EQ(Command({"backup-port", file, "1", "None"}).status, kExitDone);
+  bytes = ReadBytes(file);
+  EXPECT_EQ(DitImage(bytes.data(), bytes.size()).Channel(0)->backup.port, kNoPort);
+
+  EXPECT_EQ(Command({"backup-port", file, "1", "1"}).status, kExitFailed);   // its primary port
+  EXPECT_EQ(Command({"backup-port", file, "9", "2"}).status, kExitFailed);   // no such channel
+  EXPECT_EQ(Command({"backup-port", file, "1", "33"}).status, kExitFailed);  // no such port
+  EXPECT_EQ(Command({"backup-port", file, "1", "x"}).status, kExitFailed);
+  WriteText(folder.Path("BAD.VRT"), "not a configuration");
+  EXPECT_EQ(Command({"backup-port", folder.Path("BAD.VRT"), "1", "2"}).status, kExitFailed);
 }
 
 TEST(VrtcfgExport, ThenImportReproducesTheTextAndTheFile) {

@@ -1,0 +1,117 @@
+// Figures of the real driver through the card server and the simulator:
+//   - transactions per second on one channel (a record with poll time 0,
+//     against the design limit of one transaction per 10 ms cycle);
+//   - the measured poll period of a record with poll time 0.50 s;
+// each for the driver as shipped and for the driver as it was before its
+// main loop kept the tick remainder and asked for a 1 ms timer.
+//
+//   cmake/wine-run build/win64/bin/driver_bench.exe [--seconds N]   (default 30)
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "dit_mapping.h"
+#include "dit_writer.h"
+#include "probe_process.h"
+#include "sample_configuration.h"
+#include "shared_access.h"
+#include "simulator_session.h"
+
+namespace {
+
+using namespace vrt;
+using namespace std::chrono_literals;
+
+constexpr const char* kNetwork = R"({ "control_port": 0, "cards": [
+  { "card": 1, "port": 0, "stations": [ { "station": 5, "type": "ZOLT", "registers": { "0": [1, 2, 3, 4] } } ] } ] })";
+
+void SetValue(const char* key, const char* name, const std::string& value) {
+  HKEY handle = nullptr;
+  RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr);
+  RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                 static_cast<DWORD>(value.size() + 1));
+  RegCloseKey(handle);
+}
+
+void WriteConfiguration(const std::string& path, std::uint32_t pollTime) {
+  DitPollRecord record = testing::SamplePollRecord(0, 4);
+  record.pollTime = pollTime;
+  record.accessTime = kAccessNeverExpires;
+  DitConfiguration configuration;
+  configuration.channels.push_back(testing::SampleChannel(0, {testing::SampleDevice("BENCH", 5, {record})}));
+  const std::vector<std::uint8_t> bytes = WriteDitImage(configuration, 0).bytes;
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+long Reads(testing::SimulatorSession& simulator) {
+  for (const std::string& line : simulator.Command("counters 1")) {
+    const std::size_t at = line.find(" reads ");
+    if (line.find("station 5") != std::string::npos && at != std::string::npos) return std::atol(line.c_str() + at + 7);
+  }
+  return -1;
+}
+
+// Runs one driver on one configuration and returns the reads per second.
+double Measure(const std::string& directory, const std::string& driverExe, std::uint32_t pollTime, int seconds) {
+  const std::string config = directory + "\\BENCH.VRT";
+  WriteConfiguration(config, pollTime);
+  SetValue(kConfigRegistryKey, kConfigFileValue, config);
+  testing::SimulatorSession simulator(directory, kNetwork);
+  if (!simulator.Ready()) return -1;
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Kalvento\\Tavex\\CardServer");
+  SetValue("Software\\Kalvento\\Tavex\\CardServer", "Card1", "127.0.0.1:" + std::to_string(simulator.CardPort(1)));
+
+  testing::ProbeProcess driver(testing::ProgramDirectory() + "\\" + driverExe, "", directory);
+  DriverControlBlock* block = nullptr;
+  if (!testing::WaitFor([&] { return (block = testing::OpenExistingControlBlock()) != nullptr; }, 10s) ||
+      !testing::WaitFor([&] { return SharedLoad(block->RunState) == kStateRunning; }, 10s)) {
+    return -1;
+  }
+  Sleep(2000);  // settle: the first reads come at once
+  const long first = Reads(simulator);
+  const auto start = std::chrono::steady_clock::now();
+  Sleep(static_cast<DWORD>(seconds) * 1000);
+  const long last = Reads(simulator);
+  const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  SharedStore(block->RunRequest, kRequestExit);
+  testing::WaitFor([&] { return !driver.Running(); }, 10s);
+  simulator.Shutdown();
+  return (last - first) / elapsed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int seconds = 30;
+  for (int i = 1; i + 1 < argc; ++i) {
+    if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atoi(argv[i + 1]);
+  }
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  const std::string directory = std::string(temp) + "vrt-driver-bench";
+  CreateDirectoryA(directory.c_str(), nullptr);
+  HMODULE server = LoadLibraryA("TavexNet.dll");
+  using Registration = HRESULT(STDAPICALLTYPE*)();
+  auto registerServer =
+      reinterpret_cast<Registration>(reinterpret_cast<void*>(GetProcAddress(server, "DllRegisterServer")));
+  if (registerServer == nullptr || registerServer() != S_OK) {
+    std::printf("cannot register TavexNet.dll\n");
+    return 1;
+  }
+
+  std::printf("driver figures over %d s per measurement (card server and simulator on loopback)\n\n", seconds);
+  std::printf("%-44s %14s %14s\n", "", "before the fix", "as shipped");
+  const double fastBefore = Measure(directory, "VRTSPOLL_uncarried.exe", 0, seconds);
+  const double fastAfter = Measure(directory, "VRTSPOLL.exe", 0, seconds);
+  std::printf("%-44s %14.1f %14.1f\n", "transactions/s, poll time 0 (limit 100/s)", fastBefore, fastAfter);
+  const double slowBefore = Measure(directory, "VRTSPOLL_uncarried.exe", 50, seconds);
+  const double slowAfter = Measure(directory, "VRTSPOLL.exe", 50, seconds);
+  std::printf("%-44s %14.3f %14.3f\n", "poll period in s, poll time 0.50 s", slowBefore > 0 ? 1.0 / slowBefore : -1,
+              slowAfter > 0 ? 1.0 / slowAfter : -1);
+  return 0;
+}
