@@ -245,31 +245,31 @@ class Reader {
   // { "code": C, "state": 0|1, "time": "now" | "YYYY-MM-DD HH:MM:SS[.mmm]" }
   // or { "code": C, "state": S, "raw_time": [Y, MO, D, H, MI, S, MS] } for a
   // stamp whose fields are sent as given, even out of range.
-  bool Event(const JsonValue& value, const std::string& path, EventSpec* spec) {
+  bool Event(const JsonValue& value, const std::string& path, EventSpec* planned) {
     if (!Expect(value, JsonValue::Kind::kObject, path)) return false;
     if (!OnlyMembers(value, path, {"code", "state", "time", "raw_time"})) return false;
     std::int64_t number = 0;
     const JsonValue* code = value.Find("code");
     if (code == nullptr) return Fail(value, path, "the member \"code\" (1 to 32767) is missing");
     if (!Integer(*code, path + ".code", 1, kMaxEventCode, &number)) return false;
-    spec->event.code = static_cast<int>(number);
+    planned->event.code = static_cast<int>(number);
     const JsonValue* state = value.Find("state");
     if (state == nullptr) return Fail(value, path, "the member \"state\" (0 or 1) is missing");
     if (!Integer(*state, path + ".state", 0, 1, &number)) return false;
-    spec->event.state = static_cast<int>(number);
+    planned->event.state = static_cast<int>(number);
 
     const JsonValue* time = value.Find("time");
     const JsonValue* raw = value.Find("raw_time");
     if (time != nullptr && raw != nullptr) return Fail(*raw, path, "give either \"time\" or \"raw_time\", not both");
-    spec->stampNow = true;
+    planned->stampNow = true;
     if (time != nullptr) {
       if (!Expect(*time, JsonValue::Kind::kString, path + ".time")) return false;
       if (time->text != "now") {
         std::string message;
-        if (!ParseCivilTime(time->text, &spec->event.stamp, &message)) {
+        if (!ParseCivilTime(time->text, &planned->event.stamp, &message)) {
           return Fail(*time, path + ".time", message + ", or \"now\"");
         }
-        spec->stampNow = false;
+        planned->stampNow = false;
       }
     }
     if (raw != nullptr) {
@@ -283,12 +283,12 @@ class Reader {
         if (!Integer(raw->items[static_cast<std::size_t>(i)], rawPath + "[" + std::to_string(i) + "]", kLow[i], kHigh[i], &number)) return false;
         fields[i] = static_cast<int>(number);
       }
-      spec->event.stamp = CivilTime{fields[0], fields[1], fields[2], fields[3], fields[4], fields[5], fields[6]};
-      spec->stampNow = false;
+      planned->event.stamp = CivilTime{fields[0], fields[1], fields[2], fields[3], fields[4], fields[5], fields[6]};
+      planned->stampNow = false;
     }
-    if (!spec->stampNow) {
+    if (!planned->stampNow) {
       std::string message;
-      if (!CheckStationEvent(spec->event, &message)) return Fail(time ? *time : *raw, path, message);
+      if (!CheckStationEvent(planned->event, &message)) return Fail(time ? *time : *raw, path, message);
     }
     return true;
   }

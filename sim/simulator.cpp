@@ -54,18 +54,18 @@ Simulator::Simulator(const NetworkSpec& network, Clock& clock) : clock_(clock), 
     card.card = cardSpec.card;
     card.port = cardSpec.port;
     card.baudRate = cardSpec.baudRate;
-    for (const StationSpec& spec : cardSpec.stations) {
-      Station station(static_cast<std::uint8_t>(spec.number), static_cast<std::uint16_t>(spec.hardwareType));
-      for (const auto& [address, value] : spec.registers) station.SetRegister(address, value);
-      if (spec.clock) station.SetClock(*spec.clock, now);
-      for (const EventSpec& eventSpec : spec.events) {
+    for (const StationSpec& planned : cardSpec.stations) {
+      Station station(static_cast<std::uint8_t>(planned.number), static_cast<std::uint16_t>(planned.hardwareType));
+      for (const auto& [address, value] : planned.registers) station.SetRegister(address, value);
+      if (planned.clock) station.SetClock(*planned.clock, now);
+      for (const EventSpec& eventSpec : planned.events) {
         StationEvent event = eventSpec.event;
         if (eventSpec.stampNow) event.stamp = station.ClockNow(now);
         std::string error;
         // The network file was checked already; an event refused here (a
         // clock set outside the years events can carry) is reported.
         if (!station.QueueEvent(event, &error)) {
-          log_.Add(now, "card " + std::to_string(card.card) + " station " + std::to_string(spec.number) +
+          log_.Add(now, "card " + std::to_string(card.card) + " station " + std::to_string(planned.number) +
                             ": event not queued: " + error);
         }
       }

@@ -343,6 +343,36 @@ TEST_F(Engine, ChangesAreMarkedByExceptionType) {
   EXPECT_EQ(Word(1, kValueArea, 0), 0xFFF0);
 }
 
+TEST_F(Engine, TextPointsOverSeveralWordsAreMarkedOnceAndTwoRegisterValuesCopiedAsTheyCome) {
+  DitPollRecord text = SamplePollRecord(0, 4, 0, kExceptionAscii);
+  DitPollRecord real = SamplePollRecord(20, 2, kDataFloat, kExceptionDisabled);
+  Build({text, real});
+  image.PollRecord(0)->status = kStatusGood;
+  Entries(0)[0] = {0, 1, 5};       // a point starting at word 0 ...
+  Entries(0)[1] = {0, 0, 0xFFFF};  // ... and going on into word 1
+  Entries(0)[3] = {0, 2, 7};       // a point of its own at word 3
+  SetWord(0, kValueArea, 3, 0x4142);
+  image.Runtime(1)->pollCountdown = 100000;
+  Cycles(1);
+  card.replies.push_back({5, 11, 0x65, 0, 0, 4, 0x48, 0x49, 0x4A, 0x4B, 0x4C, 0x4D, 0x41, 0x42});
+  Cycles(1);
+  EXPECT_EQ(Entries(0)[0].changed, 1);
+  EXPECT_EQ(Entries(0)[3].changed, 0);  // word 3 came back unchanged
+  EXPECT_EQ(image.Runtime(0)->pendingExceptions, 1);
+  EXPECT_EQ(Word(0, kValueArea, 0), 0x4849);
+  EXPECT_EQ(Word(0, kValueArea, 1), 0x4A4B);
+  EXPECT_EQ(Word(0, kValueArea, 2), 0x4C4D);
+
+  image.Runtime(0)->pollCountdown = 100000;
+  image.Runtime(1)->pollCountdown = 0;
+  Cycles(1);
+  ASSERT_EQ(card.sent.back().bytes, (Bytes{5, 3, 0x64, 0, 20, 2}));
+  card.replies.push_back({5, 7, 0x65, 0, 20, 2, 0xAA, 0xBB, 0xCC, 0xDD});
+  Cycles(1);
+  const std::uint8_t* bytes = image.Area(1, kValueArea);
+  EXPECT_EQ((Bytes(bytes, bytes + 4)), (Bytes{0xAA, 0xBB, 0xCC, 0xDD}));
+}
+
 TEST_F(Engine, QualityChangesMarkEveryWatchedPoint) {
   DitPollRecord record = SamplePollRecord(0, 1, kDataDigital, kExceptionDigital);
   Build({record});
