@@ -39,6 +39,27 @@ std::uint32_t TickClock::Advance(std::uint32_t now) {
   return elapsed / 10;
 }
 
+// The poll engine's host during a run: the system's services, with event
+// replies decoded over the run's image.
+class DriverProgram::RunHost final : public EngineHost {
+ public:
+  RunHost(DriverSystem& system, SoeDecoder& decoder) : system_(system), decoder_(decoder) {}
+  void SleepMilliseconds(unsigned milliseconds) override { system_.SleepMilliseconds(milliseconds); }
+  std::uint32_t TickCount() override { return system_.TickCount(); }
+  CivilTime LocalTime() override { return system_.LocalTime(); }
+  ReplyCheck EventReply(int, int pollRecord, const std::uint8_t* frame, std::size_t length) override {
+    return decoder_.Decode(pollRecord, frame, length);
+  }
+  void KickEventWriter() override { system_.KickEventWriter(); }
+
+ private:
+  DriverSystem& system_;
+  SoeDecoder& decoder_;
+};
+
+DriverProgram::DriverProgram(DitMapping& mapping, DriverSystem& system) : mapping_(mapping), system_(system) {}
+DriverProgram::~DriverProgram() = default;
+
 void DriverProgram::HandleKey(char key) {
   key = static_cast<char>(std::toupper(static_cast<unsigned char>(key)));
   switch (key) {
@@ -142,7 +163,9 @@ bool DriverProgram::NetworkStartup() {
   LogMessage(kAttrActivity, "%sV%s started", kAcronym, kDriverVersion);
   system_.InitTavexInterface();
   const DitImage& image = mapping_.Image();
-  engine_ = std::make_unique<PollEngine>(image, system_, system_);
+  decoder_ = std::make_unique<SoeDecoder>(image, system_, &system_);
+  host_ = std::make_unique<RunHost>(system_, *decoder_);
+  engine_ = std::make_unique<PollEngine>(image, system_, *host_);
   for (int channel = 0; channel < image.ChannelCount(); ++channel) {
     if (!engine_->StartChannel(channel)) {
       const DitChannel* record = image.Channel(channel);
@@ -188,6 +211,8 @@ void DriverProgram::NetworkShutdown() {
     header->flags = static_cast<std::uint8_t>(header->flags & ~kRunningFlag);
   }
   engine_.reset();
+  host_.reset();
+  decoder_.reset();
 }
 
 }  // namespace vrt

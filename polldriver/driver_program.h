@@ -12,15 +12,20 @@
 
 #include "../image/dit_mapping.h"
 #include "poll_engine.h"
+#include "soe_decoder.h"
 
 namespace vrt {
 
 inline constexpr const char* kProductCaption = "Harnix Tavex";
 inline constexpr const char* kDriverVersion = "6.9.11";
 
-// What the driver needs of the operating system and the card library.
-class DriverSystem : public EngineHost, public CardAccess {
+// What the driver needs of the operating system and the card library. Its
+// EventLine writes each stored event (messages, CSV file, database).
+class DriverSystem : public EngineHost, public CardAccess, public EventLineSink {
  public:
+  // Event replies are decoded by the driver itself (SoeDecoder).
+  ReplyCheck EventReply(int, int, const std::uint8_t*, std::size_t) override { return ReplyCheck::kGood; }
+  void EventLine(const DitDevice&, const SoeEventRecord&) override {}
   // A key waiting at the console (read without echo), if any.
   virtual bool NextKey(char* key) = 0;
   virtual void RaisePriority() = 0;
@@ -56,7 +61,8 @@ class TickClock {
 
 class DriverProgram {
  public:
-  DriverProgram(DitMapping& mapping, DriverSystem& system) : mapping_(mapping), system_(system) {}
+  DriverProgram(DitMapping& mapping, DriverSystem& system);
+  ~DriverProgram();
   // Runs until an exit request; returns the process's exit code.
   int Run(const std::vector<std::string>& arguments);
 
@@ -69,9 +75,13 @@ class DriverProgram {
   void NetworkShutdown();
   void MainLoop(DitHeader* header);
 
+  class RunHost;
+
   DitMapping& mapping_;
   DriverSystem& system_;
   DriverControlBlock* block_ = nullptr;
+  std::unique_ptr<SoeDecoder> decoder_;
+  std::unique_ptr<RunHost> host_;
   std::unique_ptr<PollEngine> engine_;
 };
 

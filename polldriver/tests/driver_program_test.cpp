@@ -31,7 +31,6 @@ class FakeDriverSystem final : public DriverSystem {
   }
   std::uint32_t TickCount() override { return static_cast<std::uint32_t>(system_.clock * tickScale); }
   CivilTime LocalTime() override { return {2026, 12, 8, 6, 0, 0, 0}; }
-  ReplyCheck EventReply(int, int, const std::uint8_t*, std::size_t) override { return ReplyCheck::kGood; }
   void KickEventWriter() override {}
   std::int16_t Send(std::int16_t card, std::int16_t, const std::uint8_t*) override {
     sentPerCard[card]++;

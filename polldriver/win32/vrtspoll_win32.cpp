@@ -23,9 +23,6 @@ class Win32DriverSystem final : public DriverSystem {
     GetLocalTime(&now);
     return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
   }
-  // The sequence-of-events decoder plugs in here; until then an event
-  // reply that passed its checks is simply good.
-  ReplyCheck EventReply(int, int, const std::uint8_t*, std::size_t) override { return ReplyCheck::kGood; }
   void KickEventWriter() override {}
   std::int16_t Send(std::int16_t card, std::int16_t length, const std::uint8_t* frame) override {
     return TavexSend(card, length, frame);
