@@ -1,0 +1,107 @@
+#include "event_log.h"
+
+#include <cstdio>
+
+namespace vrt {
+
+LoggingSettings ReadLoggingSettings(SettingsSource& source) {
+  LoggingSettings settings;
+  settings.loggingEnabled = source.Integer("Logging_enabled", 0) != 0;
+  if (!settings.loggingEnabled) return settings;
+  settings.logDataPath = source.Text("LOGDATA_PATH", ".\\LOGDATA", 255);
+  settings.dayFirst = source.Integer("Date_format", 0) != 0;
+  settings.milliseconds = source.Integer("MSec_included", 0) != 0;
+  settings.odbcEnabled = source.Integer("ODBC_enabled", 0) != 0;
+  if (!settings.odbcEnabled) return settings;
+  settings.dsn = source.Text("DSN", "", 15);
+  settings.uid = source.Text("UID", "", 15);
+  settings.pwd = source.Text("PWD", "", 15);
+  settings.odbcDebug = source.Integer("ODBC_debug", 0) != 0;
+  return settings;
+}
+
+std::string IoAddressText(const std::string& deviceName, const SoeEventRecord& event) {
+  char text[64];
+  std::snprintf(text, sizeof text, ":DIT:%u:%u", event.pointAddress, event.bit);
+  return deviceName + text;
+}
+
+std::string TimeStampText(const SoeEventRecord& event, const LoggingSettings& settings) {
+  char text[64];
+  const unsigned first = settings.dayFirst ? event.day : event.month;
+  const unsigned second = settings.dayFirst ? event.month : event.day;
+  std::snprintf(text, sizeof text, "%02u/%02u/%4u %02u:%02u:%02u", first, second, static_cast<unsigned>(event.year),
+                static_cast<unsigned>(event.hour), static_cast<unsigned>(event.minute),
+                static_cast<unsigned>(event.second));
+  std::string stamp = text;
+  if (settings.milliseconds) {
+    std::snprintf(text, sizeof text, ".%03u", static_cast<unsigned>(event.milliseconds));
+    stamp += text;
+  }
+  return stamp;
+}
+
+std::string EventLineText(const std::string& ioAddress, const SoeEventRecord& event, const std::string& timeStamp) {
+  char tail[64];
+  std::snprintf(tail, sizeof tail, " (%d)", static_cast<int>(event.milliseconds));
+  return "Event " + ioAddress + "=" + std::to_string(event.state) + " " + timeStamp + tail;
+}
+
+std::string CsvFileName(const LoggingSettings& settings, const SoeEventRecord& event) {
+  char name[32];
+  std::snprintf(name, sizeof name, "\\VRT_LOG%04u%02u%02u.TXT", static_cast<unsigned>(event.year),
+                static_cast<unsigned>(event.month), static_cast<unsigned>(event.day));
+  return settings.logDataPath + name;
+}
+
+std::string CsvRow(const std::string& ioAddress, const std::string& timeStamp, const SoeEventRecord& event) {
+  char numbers[48];
+  std::snprintf(numbers, sizeof numbers, ",%03u,%u,%u\r\n", static_cast<unsigned>(event.milliseconds),
+                static_cast<unsigned>(event.code), static_cast<unsigned>(event.state));
+  return ioAddress + "," + timeStamp + numbers;
+}
+
+namespace {
+
+std::string Quoted(const std::string& text) {
+  std::string quoted;
+  for (char c : text) {
+    quoted += c;
+    if (c == '\'') quoted += '\'';
+  }
+  return quoted;
+}
+
+}  // namespace
+
+std::string InsertStatement(const std::string& ioAddress, const std::string& timeStamp, const SoeEventRecord& event) {
+  char numbers[48];
+  std::snprintf(numbers, sizeof numbers, "',%u,%u,%u);", static_cast<unsigned>(event.milliseconds),
+                static_cast<unsigned>(event.code), static_cast<unsigned>(event.state));
+  return "INSERT INTO EVENTS VALUES ('" + Quoted(ioAddress) + "','" + Quoted(timeStamp) + numbers;
+}
+
+bool SqlQueue::Push(std::string statement) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (statements_.size() >= capacity_) return false;
+  statements_.push_back(std::move(statement));
+  return true;
+}
+
+std::optional<std::string> SqlQueue::Front() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (statements_.empty()) return std::nullopt;
+  return statements_.front();
+}
+
+void SqlQueue::Pop() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!statements_.empty()) statements_.pop_front();
+}
+
+std::size_t SqlQueue::Size() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return statements_.size();
+}
+
+}  // namespace vrt
