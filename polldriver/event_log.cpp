@@ -2,6 +2,9 @@
 
 #include <cstdio>
 
+#include "../image/control_block.h"
+#include "../image/log_message.h"
+
 namespace vrt {
 
 LoggingSettings ReadLoggingSettings(SettingsSource& source) {
@@ -102,6 +105,31 @@ void SqlQueue::Pop() {
 std::size_t SqlQueue::Size() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return statements_.size();
+}
+
+void EventLogger::EventLine(const DitDevice& device, const SoeEventRecord& event) {
+  const std::string address = IoAddressText(DeviceName(device, kDitVersion), event);
+  const std::string stamp = TimeStampText(event, settings_);
+  LogMessage(kAttrInformation, "%s", EventLineText(address, event, stamp).c_str());
+  if (!settings_.loggingEnabled) return;
+  switch (output_.AppendToFile(CsvFileName(settings_, event), kCsvHeader, CsvRow(address, stamp, event))) {
+    case EventLogOutput::Append::kFailed:
+      LogMessage(kAttrActivity, "failed to open event log file ");
+      return;
+    case EventLogOutput::Append::kCreated:
+      LogMessage(kAttrActivity, "New time tag event log file opened");
+      break;
+    case EventLogOutput::Append::kAppended:
+      break;
+  }
+  if (!settings_.odbcEnabled || database_ == nullptr) return;
+  const std::string statement = InsertStatement(address, stamp, event);
+  if (!database_->Push(statement)) {
+    // The writer is far behind: say which row the database will miss.
+    LogMessage(kAttrError, "Event not queued for the database: %s", statement.c_str());
+    return;
+  }
+  output_.WakeWriter();
 }
 
 }  // namespace vrt

@@ -78,4 +78,30 @@ class SqlQueue {
   std::size_t capacity_;
 };
 
+// Where the event lines go besides the driver's messages.
+class EventLogOutput {
+ public:
+  enum class Append { kAppended, kCreated, kFailed };
+  virtual ~EventLogOutput() = default;
+  // Opens the file (shared for reading, created if absent), writes `header`
+  // first when it was created, appends `row` and closes it again.
+  virtual Append AppendToFile(const std::string& path, const std::string& header, const std::string& row) = 0;
+  // Wakes the database writer.
+  virtual void WakeWriter() = 0;
+};
+
+// Writes every stored event: the driver's message, the day's CSV file and,
+// when a database is connected, its INSERT statement.
+class EventLogger final : public EventLineSink {
+ public:
+  EventLogger(const LoggingSettings& settings, EventLogOutput& output, SqlQueue* database)
+      : settings_(settings), output_(output), database_(database) {}
+  void EventLine(const DitDevice& device, const SoeEventRecord& event) override;
+
+ private:
+  LoggingSettings settings_;
+  EventLogOutput& output_;
+  SqlQueue* database_;
+};
+
 }  // namespace vrt

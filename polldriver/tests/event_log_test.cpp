@@ -4,6 +4,7 @@
 #include <map>
 #include <thread>
 
+#include "captured_log.h"
 #include "event_log.h"
 
 namespace vrt {
@@ -115,6 +116,87 @@ TEST(SqlQueue, APollThreadAndAWriterLoseNothing) {
   }
   writer.join();
   EXPECT_EQ(queue.Size(), 0u);
+}
+
+}  // namespace
+}  // namespace vrt
+
+namespace vrt {
+namespace {
+
+class FakeOutput final : public EventLogOutput {
+ public:
+  Append AppendToFile(const std::string& path, const std::string& header, const std::string& row) override {
+    if (failing) return Append::kFailed;
+    const bool created = !files.contains(path);
+    if (created) files[path] = header;
+    files[path] += row;
+    return created ? Append::kCreated : Append::kAppended;
+  }
+  void WakeWriter() override { ++wakes; }
+  std::map<std::string, std::string> files;
+  bool failing = false;
+  int wakes = 0;
+};
+
+DitDevice Pumps() {
+  DitDevice device{};
+  std::snprintf(device.name, sizeof device.name, "PUMPS");
+  return device;
+}
+
+TEST(EventLogger, EveryEventIsAMessageAndWithLoggingARowInItsDaysFileAndAStatement) {
+  testing::CapturedLog().clear();
+  LoggingSettings settings;
+  settings.loggingEnabled = true;
+  settings.logDataPath = "D:\\LOG";
+  settings.odbcEnabled = true;
+  FakeOutput output;
+  SqlQueue queue;
+  EventLogger logger(settings, output, &queue);
+  SoeEventRecord event = Event();
+  logger.EventLine(Pumps(), event);
+  SoeEventRecord earlier = event;
+  earlier.day = 6;
+  logger.EventLine(Pumps(), earlier);  // stamped on the day before: that day's file
+  logger.EventLine(Pumps(), event);
+
+  EXPECT_TRUE(testing::WasLogged("Event PUMPS:DIT:34:0=1 03/07/2005 14:05:09 (123)"));
+  EXPECT_EQ(testing::CountLogged("New time tag event log file opened"), 2);
+  EXPECT_EQ(output.files["D:\\LOG\\VRT_LOG20050307.TXT"],
+            std::string(kCsvHeader) + "PUMPS:DIT:34:0,03/07/2005 14:05:09,123,33,1\r\n" +
+                "PUMPS:DIT:34:0,03/07/2005 14:05:09,123,33,1\r\n");
+  EXPECT_EQ(output.files["D:\\LOG\\VRT_LOG20050306.TXT"],
+            std::string(kCsvHeader) + "PUMPS:DIT:34:0,03/06/2005 14:05:09,123,33,1\r\n");
+  EXPECT_EQ(queue.Size(), 3u);
+  EXPECT_EQ(output.wakes, 3);
+}
+
+TEST(EventLogger, WithoutLoggingOnlyTheMessageAndAFailedFileStopsTheRow) {
+  testing::CapturedLog().clear();
+  LoggingSettings settings;
+  settings.odbcEnabled = true;  // ignored while logging is off
+  FakeOutput output;
+  SqlQueue queue;
+  EventLogger quiet(settings, output, &queue);
+  quiet.EventLine(Pumps(), Event());
+  EXPECT_EQ(testing::CapturedLog().size(), 1u);
+  EXPECT_TRUE(output.files.empty());
+  EXPECT_EQ(queue.Size(), 0u);
+
+  settings.loggingEnabled = true;
+  output.failing = true;
+  EventLogger failing(settings, output, &queue);
+  failing.EventLine(Pumps(), Event());
+  EXPECT_TRUE(testing::WasLogged("failed to open event log file "));
+  EXPECT_EQ(queue.Size(), 0u);  // no database row either
+
+  output.failing = false;
+  SqlQueue full(0);
+  EventLogger behind(settings, output, &full);
+  behind.EventLine(Pumps(), Event());
+  EXPECT_TRUE(testing::WasLogged(
+      "Event not queued for the database: INSERT INTO EVENTS VALUES ('PUMPS:DIT:34:0','03/07/2005 14:05:09',123,33,1);"));
 }
 
 }  // namespace

@@ -3,12 +3,14 @@
 #include <conio.h>
 #include <mmsystem.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "../../cardif/TavexDll.h"
 #include "../../image/dit_api.h"
 #include "../driver_program.h"
+#include "event_files_win32.h"
 
 namespace {
 
@@ -24,6 +26,15 @@ class Win32DriverSystem final : public DriverSystem {
     return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
   }
   void KickEventWriter() override {}
+  // Event logging: settings read at every start, files written per event.
+  void StartEventLogging() override {
+    ProfileSettings settings(kLoggingSettingsFile);
+    logger_ = std::make_unique<EventLogger>(ReadLoggingSettings(settings), output_, nullptr);
+  }
+  void StopEventLogging() override { logger_.reset(); }
+  void EventLine(const DitDevice& device, const SoeEventRecord& event) override {
+    if (logger_) logger_->EventLine(device, event);
+  }
   std::int16_t Send(std::int16_t card, std::int16_t length, const std::uint8_t* frame) override {
     return TavexSend(card, length, frame);
   }
@@ -40,6 +51,10 @@ class Win32DriverSystem final : public DriverSystem {
   std::int32_t InitTavexCard(std::int16_t card) override { return ::InitTavexCard(card); }
   void CloseTavexCard(std::int16_t card) override { ::CloseTavexCard(card); }
   void ReleaseTavexInterface() override { ::ReleaseTavexInterface(); }
+
+ private:
+  Win32EventLogOutput output_;
+  std::unique_ptr<EventLogger> logger_;
 };
 
 }  // namespace
