@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "dit_codes.h"
 #include "dit_mapping.h"
 #include "dit_writer.h"
 #include "probe_process.h"
@@ -218,6 +219,57 @@ TEST_F(DriverProcesses, WithTheConsolePausedTheRingAndTheLogFileStillFill) {
   text << log.rdbuf();
   EXPECT_NE(text.str().find("| VRT Starting"), std::string::npos);
   EXPECT_NE(text.str().find("|VRTV6.9.11 started"), std::string::npos);
+}
+
+// An event recorder with a queue of events: they are drained into the image,
+// the driver's messages and the days' CSV files.
+TEST_F(DriverProcesses, RecorderEventsReachTheImageTheMessagesAndTheDaysFiles) {
+  simulator.reset();
+  simulator = std::make_unique<SimulatorSession>(directory, R"({ "control_port": 0, "cards": [
+    { "card": 1, "port": 0, "stations": [ { "station": 7, "type": "EVR420", "clock": "2024-05-01 08:00:00",
+      "events": [ { "code": 33, "state": 1, "time": "2024-05-01 07:59:58.250" },
+                  { "code": 50, "state": 1, "time": "2024-04-30 23:59:59.999" },
+                  { "code": 300, "state": 1, "time": "2024-05-01 08:00:01.000" },
+                  { "code": 9402, "state": 1 } ] } ] } ] })");
+  ASSERT_TRUE(simulator->Ready());
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Kalvento\\Tavex\\CardServer");
+  SetRegistryValue("Software\\Kalvento\\Tavex\\CardServer", "Card1",
+                   "127.0.0.1:" + std::to_string(simulator->CardPort(1)));
+  DitPollRecord events = testing::SamplePollRecord(0, 14, kDataDigital, kExceptionDisabled, kPollKindEvent);
+  events.pollTime = 20;
+  DitPollRecord inputs = testing::SamplePollRecord(32, 4, kDataSigned);
+  inputs.pollTime = 20;
+  DitDeviceSource recorder = testing::SampleDevice("EVR1", 7, {events, inputs});
+  recorder.record.hardwareType = kHardwareEVR420;
+  DitConfiguration configuration;
+  configuration.channels.push_back(testing::SampleChannel(0, {recorder}));
+  const std::vector<std::uint8_t> bytes = WriteDitImage(configuration, 0).bytes;
+  std::ofstream(configFile, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  CreateDirectoryA((directory + "\\LOGDATA").c_str(), nullptr);
+  for (const char* day : {"20240501", "20240430"}) DeleteFileA((directory + "\\LOGDATA\\VRT_LOG" + day + ".TXT").c_str());
+  std::ofstream(directory + "\\VRT.INI", std::ios::trunc)
+      << "[LOGGING]\r\nLogging_enabled=1\r\nLOGDATA_PATH=.\\LOGDATA\r\nMSec_included=1\r\n";
+
+  driver = StartDriver();
+  ProbeProcess client(Probe(), "");
+  // Once the queue is empty the recorder's data are read again: bit 0 of
+  // address 34 (code 33) and bit 1 of 35 (code 50) are set.
+  EXPECT_TRUE(Eventually(client, "rec 1", "rec 1 status 0 0 0 1 2", 20s));
+  EXPECT_TRUE(RingHas(*block, "23 Event EVR1:DIT:34:0=1 05/01/2024 07:59:58.250 (250)"));
+  EXPECT_TRUE(RingHas(*block, "23 Event EVR1:DIT:35:1=1 04/30/2024 23:59:59.999 (999)"));
+  EXPECT_TRUE(RingHas(*block, "39 recieved event for undefined poll record 50:11"));
+  EXPECT_TRUE(RingHas(*block, "39 SER(7) EVENT - 9402 Power return"));
+
+  auto read = [&](const char* day) {
+    std::ifstream file(directory + "\\LOGDATA\\VRT_LOG" + day + ".TXT", std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+  };
+  EXPECT_EQ(read("20240501"), "IO_ADDR,TIME_STAMP,MILLI,EVENT,VALUE\r\nEVR1:DIT:34:0,05/01/2024 07:59:58.250,250,33,1\r\n");
+  EXPECT_EQ(read("20240430"), "IO_ADDR,TIME_STAMP,MILLI,EVENT,VALUE\r\nEVR1:DIT:35:1,04/30/2024 23:59:59.999,999,50,1\r\n");
+  EXPECT_TRUE(RingHas(*block, "39 New time tag event log file opened"));
 }
 
 }  // namespace
