@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "event_database_win32.h"
+
 namespace vrt {
 
 int ProfileSettings::Integer(const char* key, int fallback) {
@@ -35,6 +37,10 @@ EventLogOutput::Append Win32EventLogOutput::AppendToFile(const std::string& path
   CloseHandle(file);
   if (!written) return Append::kFailed;
   return created ? Append::kCreated : Append::kAppended;
+}
+
+void Win32EventLogOutput::WakeWriter() {
+  if (database != nullptr) database->Wake();
 }
 
 }  // namespace vrt

@@ -16,11 +16,14 @@ class ProfileSettings final : public SettingsSource {
   const char* file_;
 };
 
+class EventDatabase;
+
 class Win32EventLogOutput final : public EventLogOutput {
  public:
   Append AppendToFile(const std::string& path, const std::string& header, const std::string& row) override;
-  // The database writer comes with the ODBC connection.
-  void WakeWriter() override {}
+  void WakeWriter() override;
+  // The running database writer, if any.
+  EventDatabase* database = nullptr;
 };
 
 }  // namespace vrt

@@ -10,6 +10,7 @@
 #include "../../cardif/TavexDll.h"
 #include "../../image/dit_api.h"
 #include "../driver_program.h"
+#include "event_database_win32.h"
 #include "event_files_win32.h"
 
 namespace {
@@ -25,13 +26,27 @@ class Win32DriverSystem final : public DriverSystem {
     GetLocalTime(&now);
     return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
   }
-  void KickEventWriter() override {}
-  // Event logging: settings read at every start, files written per event.
-  void StartEventLogging() override {
-    ProfileSettings settings(kLoggingSettingsFile);
-    logger_ = std::make_unique<EventLogger>(ReadLoggingSettings(settings), output_, nullptr);
+  void KickEventWriter() override {
+    if (database_) database_->Wake();
   }
-  void StopEventLogging() override { logger_.reset(); }
+  // Event logging: settings read at every start, files written per event,
+  // rows inserted by the database writer.
+  void StartEventLogging() override {
+    ProfileSettings source(kLoggingSettingsFile);
+    const LoggingSettings settings = ReadLoggingSettings(source);
+    if (settings.loggingEnabled && settings.odbcEnabled) {
+      database_ = std::make_unique<EventDatabase>(settings, queue_);
+      database_->Start();
+    }
+    output_.database = database_.get();
+    logger_ = std::make_unique<EventLogger>(settings, output_, database_ ? &queue_ : nullptr);
+  }
+  void StopEventLogging() override {
+    logger_.reset();
+    output_.database = nullptr;
+    if (database_) database_->Stop();
+    database_.reset();
+  }
   void EventLine(const DitDevice& device, const SoeEventRecord& event) override {
     if (logger_) logger_->EventLine(device, event);
   }
@@ -54,6 +69,9 @@ class Win32DriverSystem final : public DriverSystem {
 
  private:
   Win32EventLogOutput output_;
+  // Statements wait here across stops and starts until they are written.
+  SqlQueue queue_;
+  std::unique_ptr<EventDatabase> database_;
   std::unique_ptr<EventLogger> logger_;
 };
 

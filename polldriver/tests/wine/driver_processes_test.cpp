@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <sql.h>
+#include <sqlext.h>
 
 #include <fstream>
 #include <sstream>
@@ -49,6 +51,42 @@ std::vector<std::uint8_t> PlantImage() {
   DitConfiguration configuration;
   configuration.channels.push_back(channel);
   return WriteDitImage(configuration, 1800000000).bytes;
+}
+
+// Runs statements against the test data source (the same one the driver
+// writes to); returns the rows of the last one, fields joined by commas.
+std::vector<std::string> Sql(const std::vector<std::string>& statements) {
+  std::vector<std::string> rows;
+  SQLHENV environment = SQL_NULL_HENV;
+  SQLHDBC connection = SQL_NULL_HDBC;
+  SQLHSTMT statement = SQL_NULL_HSTMT;
+  SQLAllocEnv(&environment);
+  SQLAllocConnect(environment, &connection);
+  if (SQLConnect(connection, reinterpret_cast<SQLCHAR*>(const_cast<char*>("VRTTEST")), SQL_NTS, nullptr, 0, nullptr,
+                 0) < 0) {
+    rows.push_back("connect failed");
+  } else {
+    for (const std::string& text : statements) {
+      SQLAllocStmt(connection, &statement);
+      SQLExecDirect(statement, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())), SQL_NTS);
+      rows.clear();
+      while (SQLFetch(statement) == SQL_SUCCESS) {
+        std::string row;
+        for (SQLUSMALLINT column = 1; column <= 5; ++column) {
+          char field[128] = {};
+          SQLLEN length = 0;
+          if (SQLGetData(statement, column, SQL_C_CHAR, field, sizeof field, &length) < 0) break;
+          row += (column > 1 ? "," : "") + std::string(field);
+        }
+        rows.push_back(row);
+      }
+      SQLFreeStmt(statement, SQL_DROP);
+    }
+    SQLDisconnect(connection);
+  }
+  SQLFreeConnect(connection);
+  SQLFreeEnv(environment);
+  return rows;
 }
 
 void SetRegistryValue(const char* key, const char* name, const std::string& value) {
@@ -249,7 +287,11 @@ TEST_F(DriverProcesses, RecorderEventsReachTheImageTheMessagesAndTheDaysFiles) {
   CreateDirectoryA((directory + "\\LOGDATA").c_str(), nullptr);
   for (const char* day : {"20240501", "20240430"}) DeleteFileA((directory + "\\LOGDATA\\VRT_LOG" + day + ".TXT").c_str());
   std::ofstream(directory + "\\VRT.INI", std::ios::trunc)
-      << "[LOGGING]\r\nLogging_enabled=1\r\nLOGDATA_PATH=.\\LOGDATA\r\nMSec_included=1\r\n";
+      << "[LOGGING]\r\nLogging_enabled=1\r\nLOGDATA_PATH=.\\LOGDATA\r\nMSec_included=1\r\n"
+      << "ODBC_enabled=1\r\nDSN=VRTTEST\r\n";
+  ASSERT_TRUE(Sql({"DROP TABLE IF EXISTS EVENTS",
+                   "CREATE TABLE EVENTS (IO_ADDR TEXT, TIME_STAMP TEXT, MILLI INTEGER, EVENT INTEGER, VALUE INTEGER)"})
+                  .empty());
 
   driver = StartDriver();
   ProbeProcess client(Probe(), "");
@@ -270,6 +312,12 @@ TEST_F(DriverProcesses, RecorderEventsReachTheImageTheMessagesAndTheDaysFiles) {
   EXPECT_EQ(read("20240501"), "IO_ADDR,TIME_STAMP,MILLI,EVENT,VALUE\r\nEVR1:DIT:34:0,05/01/2024 07:59:58.250,250,33,1\r\n");
   EXPECT_EQ(read("20240430"), "IO_ADDR,TIME_STAMP,MILLI,EVENT,VALUE\r\nEVR1:DIT:35:1,04/30/2024 23:59:59.999,999,50,1\r\n");
   EXPECT_TRUE(RingHas(*block, "39 New time tag event log file opened"));
+  // The database holds the same rows as the files.
+  EXPECT_TRUE(RingHas(*block, "39 SQLDriverConnect retcode = 0 state=00000"));
+  std::vector<std::string> rows;
+  WaitFor([&] { return (rows = Sql({"SELECT * FROM EVENTS ORDER BY EVENT"})).size() >= 2; }, 10s);
+  EXPECT_EQ(rows, (std::vector<std::string>{"EVR1:DIT:34:0,05/01/2024 07:59:58.250,250,33,1",
+                                            "EVR1:DIT:35:1,04/30/2024 23:59:59.999,999,50,1"}));
 }
 
 }  // namespace
