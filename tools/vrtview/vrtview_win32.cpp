@@ -4,6 +4,8 @@
 // poll record with its device, address range, status and first values, the
 // channel counters, and the driver's messages as they arrive.
 #include <windows.h>
+#include <sql.h>
+#include <sqlext.h>
 
 #include <cstdio>
 #include <cstring>
@@ -78,15 +80,42 @@ void ShowMessages() {
   while (ReadDriverMessage(&text, &attribute, 1)) std::printf("  [%2d] %s\n", attribute, text);
 }
 
+// Rows in the event table of a data source, or -1 when it cannot be read.
+long DatabaseRows(const std::string& dataSource) {
+  long rows = -1;
+  SQLHENV environment = SQL_NULL_HENV;
+  SQLHDBC connection = SQL_NULL_HDBC;
+  SQLHSTMT statement = SQL_NULL_HSTMT;
+  if (SQLAllocEnv(&environment) < 0) return rows;
+  if (SQLAllocConnect(environment, &connection) >= 0 &&
+      SQLConnect(connection, reinterpret_cast<SQLCHAR*>(const_cast<char*>(dataSource.c_str())), SQL_NTS, nullptr, 0,
+                 nullptr, 0) >= 0) {
+    if (SQLAllocStmt(connection, &statement) >= 0 &&
+        SQLExecDirect(statement, reinterpret_cast<SQLCHAR*>(const_cast<char*>("SELECT COUNT(*) FROM EVENTS")),
+                      SQL_NTS) >= 0 &&
+        SQLFetch(statement) == SQL_SUCCESS) {
+      SQLINTEGER count = 0;
+      SQLLEN length = 0;
+      if (SQLGetData(statement, 1, SQL_C_SLONG, &count, 0, &length) >= 0) rows = count;
+    }
+    if (statement != SQL_NULL_HSTMT) SQLFreeStmt(statement, SQL_DROP);
+    SQLDisconnect(connection);
+  }
+  if (connection != SQL_NULL_HDBC) SQLFreeConnect(connection);
+  SQLFreeEnv(environment);
+  return rows;
+}
+
 int Usage() {
   std::printf(
       "vrtview - live view of the VRT driver image\n\n"
-      "  vrtview [--seconds N] [--stop-driver]\n"
+      "  vrtview [--seconds N] [--stop-driver] [--database DSN]\n"
       "  vrtview --stop\n\n"
       "Attaches to the driver image (starting the driver registered as DriverExe\n"
       "when none runs yet) and shows, once a second, every poll record (device,\n"
       "address range, status, first values), the channel counters and the\n"
-      "driver's messages. Runs until Ctrl-C or for N seconds; --stop-driver then\n"
+      "driver's messages, and with --database the rows of the data source's\n"
+      "EVENTS table. Runs until Ctrl-C or for N seconds; --stop-driver then\n"
       "asks the driver to exit. --stop only asks a running driver to exit.\n");
   return 2;
 }
@@ -105,11 +134,14 @@ int main(int argc, char** argv) {
   int seconds = 0;
   bool stopDriver = false;
   bool stopOnly = false;
+  std::string dataSource;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
       seconds = std::atoi(argv[++i]);
     } else if (std::strcmp(argv[i], "--stop-driver") == 0) {
       stopDriver = true;
+    } else if (std::strcmp(argv[i], "--database") == 0 && i + 1 < argc) {
+      dataSource = argv[++i];
     } else if (std::strcmp(argv[i], "--stop") == 0) {
       stopOnly = true;
     } else {
@@ -129,6 +161,7 @@ int main(int argc, char** argv) {
     GetLocalTime(&now);
     std::printf("---- VRT live view %02d:%02d:%02d ----\n", now.wHour, now.wMinute, now.wSecond);
     ShowImage();
+    if (!dataSource.empty()) std::printf("database %s: %ld event rows\n", dataSource.c_str(), DatabaseRows(dataSource));
     ShowMessages();
     std::fflush(stdout);
     for (int i = 0; i < 10 && !interrupted; ++i) Sleep(100);
