@@ -276,6 +276,13 @@ ConvertedRegister ConvertValueToRegister(float value, const ConversionSettings& 
     case kSig16SquareRoot:
       raw = Nearest(squared * 65535.0L);
       break;
+    case kSigSigned: {
+      // The register holds a signed number (that is how it reads): the value
+      // rounded half away from zero, as 16 bits, on any record type.
+      const Real whole = Clamp(std::round(v), -32768.0L, 32767.0L);
+      out.raw = static_cast<std::uint16_t>(static_cast<std::int16_t>(whole));
+      return out;
+    }
     case kSigNone:
       if (settings.dataType == 1) {
         // A Signed record takes the value itself as a signed integer.

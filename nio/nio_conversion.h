@@ -16,6 +16,9 @@
 //   a value below the EGU range writes the bottom of the raw range (never the
 //   top), a value above it writes the top (never a wrapped-around small
 //   number); BCD codes write 0..999 / 0..9999.
+// - Code 12 reads the register as signed, so it writes the value rounded to
+//   the nearest integer as a signed 16-bit number, without the Signed
+//   record's 32768 offset: what is written reads back as the same number.
 #pragma once
 
 #include <cstdint>

@@ -252,7 +252,17 @@ TEST(UnscaledConversion, RawSignedTenthsAndHundredths) {
   EXPECT_EQ(Write(-3.0f, Settings(kSigRaw)), 0);
   EXPECT_EQ(Write(12.3f, Settings(kSigTenths)), 123);
   EXPECT_EQ(Write(1.23f, Settings(kSigHundredths)), 123);
-  // Any code but 0 on a Signed record is offset by 32768.
+  // Code 12 writes what it reads: a signed number, on any record type.
+  for (std::uint16_t dataType : {1, 2}) {
+    EXPECT_EQ(Write(-5.0f, Settings(kSigSigned, 0, 0, dataType)), 0xFFFB);
+    EXPECT_EQ(Write(-4.5f, Settings(kSigSigned, 0, 0, dataType)), 0xFFFB);
+    EXPECT_EQ(Write(1234.4f, Settings(kSigSigned, 0, 0, dataType)), 1234);
+    EXPECT_EQ(Write(-40000.0f, Settings(kSigSigned, 0, 0, dataType)), 0x8000);
+    EXPECT_EQ(Write(40000.0f, Settings(kSigSigned, 0, 0, dataType)), 0x7FFF);
+    EXPECT_FLOAT_EQ(Read(Write(-321.0f, Settings(kSigSigned, 0, 0, dataType)), Settings(kSigSigned, 0, 0, dataType)),
+                    -321.0f);
+  }
+  // Any other code but 0 on a Signed record is offset by 32768.
   EXPECT_EQ(Write(50.0f, Settings(kSig12Bn, 0, 100, 1)), 0x8800);
 }
 

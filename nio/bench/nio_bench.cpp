@@ -1,0 +1,105 @@
+// Cost of the NIO data path over the largest image (224 devices, 10000 poll
+// records): a read and a write of an analog point, and parsing an address
+// whose device is the last one in the image (the device lookup is linear).
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <string>
+
+#include "captured_log.h"
+#include "fake_mapping_platform.h"
+#include "nio_addressing.h"
+#include "nio_conversion.h"
+#include "nio_data.h"
+#include "sample_configuration.h"
+
+namespace vrt {
+namespace {
+
+std::vector<std::uint8_t> LargestImage() {
+  DitConfiguration configuration;
+  int remaining = 10000;
+  for (int c = 0; c < 32; ++c) {
+    std::vector<DitDeviceSource> devices;
+    for (int d = 0; d < 7; ++d) {
+      const int left = 32 * 7 - (c * 7 + d);
+      const int count = remaining / left;
+      remaining -= count;
+      std::vector<DitPollRecord> records;
+      for (int r = 0; r < count; ++r) {
+        DitPollRecord record = testing::SamplePollRecord(static_cast<std::uint16_t>(r * 8), 8);
+        record.status = kStatusGood;
+        records.push_back(record);
+      }
+      devices.push_back(testing::SampleDevice("D" + std::to_string(c * 7 + d), 1, std::move(records)));
+    }
+    configuration.channels.push_back(testing::SampleChannel(static_cast<std::uint8_t>(c), std::move(devices)));
+  }
+  return WriteDitImage(configuration, 0).bytes;
+}
+
+struct Bench {
+  Bench() {
+    system.registry[kConfigFileValue] = "PLANT.VRT";
+    system.files["PLANT.VRT"] = LargestImage();
+    driver = std::make_unique<testing::Process>(system, kDriverFlavour);
+    driver->mapping.nio_map_hdr();
+    block.address = &address;
+    block.deviceText = &deviceText;
+    valueSpec.valueKind = kValueKindAnalog;
+    valueSpec.eguSpan = 100.0f;
+  }
+  testing::FakeSystem system;
+  std::unique_ptr<testing::Process> driver;
+  testing::Process client{system, kNioFlavour};
+  NioProcess process{client.mapping, client.platform};
+  NioBlock block{};
+  NioAddress address{};
+  NioDeviceText deviceText{};
+  NioValueSpec valueSpec{};
+};
+
+void ReadAnalogPoint(benchmark::State& state) {
+  Bench bench;
+  std::uint16_t status = 0;
+  nio_paddr(bench.client.mapping, &status, &bench.block, &bench.valueSpec, "D223:DIT:300");
+  bench.address.signalConditioning = kSig12Bn;
+  float value = 0;
+  for (auto _ : state) {
+    NioValue nioValue{0, 4, 0, &value};
+    nio_read(bench.process, &status, &bench.block, &bench.valueSpec, &nioValue);
+    benchmark::DoNotOptimize(value);
+  }
+  if (status != 0) state.SkipWithError("read failed");
+}
+BENCHMARK(ReadAnalogPoint);
+
+void SendAnalogPoint(benchmark::State& state) {
+  Bench bench;
+  std::uint16_t status = 0;
+  nio_paddr(bench.client.mapping, &status, &bench.block, &bench.valueSpec, "D223:DIT:300");
+  bench.address.signalConditioning = kSig12Bn;
+  float value = 42.0f;
+  for (auto _ : state) {
+    NioValue nioValue{kValueTagFloat, 4, 0, &value};
+    nio_send(bench.process, &status, &bench.block, &bench.valueSpec, &nioValue);
+  }
+  if (status != 0) state.SkipWithError("send failed");
+}
+BENCHMARK(SendAnalogPoint);
+
+void ParseAddressOfTheLastDevice(benchmark::State& state) {
+  Bench bench;
+  std::uint16_t status = 0;
+  for (auto _ : state) {
+    nio_paddr(bench.client.mapping, &status, &bench.block, &bench.valueSpec, "d223:dit:300");
+    benchmark::DoNotOptimize(bench.address);
+  }
+  if (status != 0) state.SkipWithError("parse failed");
+}
+BENCHMARK(ParseAddressOfTheLastDevice);
+
+}  // namespace
+}  // namespace vrt
+
+BENCHMARK_MAIN();
