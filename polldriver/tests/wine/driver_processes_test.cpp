@@ -259,6 +259,77 @@ TEST_F(DriverProcesses, WithTheConsolePausedTheRingAndTheLogFileStillFill) {
   EXPECT_NE(text.str().find("|VRTV6.9.11 started"), std::string::npos);
 }
 
+// An event recorder on card 1 (station 7) with a data record over
+// addresses 32..47, logging to .\\LOGDATA and, with a data source, to it.
+class RecorderRun : public DriverProcesses {
+ protected:
+  void StartRecorder(const std::string& dataSource) {
+    simulator.reset();
+    simulator = std::make_unique<SimulatorSession>(directory, R"({ "control_port": 0, "cards": [
+      { "card": 1, "port": 0, "stations": [ { "station": 7, "type": "EVR420" } ] } ] })");
+    ASSERT_TRUE(simulator->Ready());
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Kalvento\\Tavex\\CardServer");
+    SetRegistryValue("Software\\Kalvento\\Tavex\\CardServer", "Card1",
+                     "127.0.0.1:" + std::to_string(simulator->CardPort(1)));
+    DitPollRecord events = testing::SamplePollRecord(0, 14, kDataDigital, kExceptionDisabled, kPollKindEvent);
+    events.pollTime = 10;
+    DitPollRecord inputs = testing::SamplePollRecord(32, 16, kDataUnsigned);
+    DitDeviceSource recorder = testing::SampleDevice("EVR1", 7, {events, inputs});
+    recorder.record.hardwareType = kHardwareEVR420;
+    DitConfiguration configuration;
+    configuration.channels.push_back(testing::SampleChannel(0, {recorder}));
+    const std::vector<std::uint8_t> bytes = WriteDitImage(configuration, 0).bytes;
+    std::ofstream(configFile, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    CreateDirectoryA((directory + "\\LOGDATA").c_str(), nullptr);
+    DeleteFileA((directory + "\\LOGDATA\\VRT_LOG20240502.TXT").c_str());
+    std::ofstream(directory + "\\VRT.INI", std::ios::trunc)
+        << "[LOGGING]\r\nLogging_enabled=1\r\nLOGDATA_PATH=.\\LOGDATA\r\nODBC_enabled=1\r\nDSN=" << dataSource << "\r\n";
+    if (!dataSource.empty()) {
+      Sql({"DROP TABLE IF EXISTS EVENTS",
+           "CREATE TABLE EVENTS (IO_ADDR TEXT, TIME_STAMP TEXT, MILLI INTEGER, EVENT INTEGER, VALUE INTEGER)"});
+    }
+    driver = StartDriver();
+  }
+
+  // Queues events of codes first..last (inputs went to 1) on 2 May 2024.
+  void QueueEvents(int first, int last) {
+    for (int code = first; code <= last; ++code) {
+      const std::vector<std::string> answer =
+          simulator->Command("event 1 7 " + std::to_string(code) + " 1 2024-05-02 10:00:00." + std::to_string(100 + code % 800));
+      ASSERT_TRUE(answer.empty() || answer[0].rfind("ERR", 0) != 0) << answer[0];
+    }
+  }
+
+  std::vector<std::string> CsvRows() {
+    std::ifstream file(directory + "\\LOGDATA\\VRT_LOG20240502.TXT");
+    std::vector<std::string> rows;
+    std::string line;
+    while (std::getline(file, line)) rows.push_back(line);
+    return rows;
+  }
+};
+
+TEST_F(RecorderRun, ABurstLargerThanTheOldQueueLosesNoRow) {
+  StartRecorder("VRTTEST");
+  QueueEvents(1, 200);
+  EXPECT_TRUE(WaitFor([&] { return CsvRows().size() == 201; }, 60s)) << CsvRows().size();  // header and 200 rows
+  std::vector<std::string> rows;
+  EXPECT_TRUE(WaitFor([&] { return (rows = Sql({"SELECT * FROM EVENTS"})).size() == 200; }, 30s)) << rows.size();
+}
+
+TEST_F(RecorderRun, AnEmptyDataSourceNameIsReportedAndTheFilesStillFill) {
+  StartRecorder("");
+  ASSERT_TRUE(WaitFor([&] {
+    for (const std::string& message : testing::RingMessages(*block)) {
+      if (message.rfind("39 SQLDriverConnect retcode = -1", 0) == 0) return true;
+    }
+    return false;
+  }, 10s));
+  QueueEvents(1, 3);
+  EXPECT_TRUE(WaitFor([&] { return CsvRows().size() == 4; }, 20s)) << CsvRows().size();
+}
+
 // An event recorder with a queue of events: they are drained into the image,
 // the driver's messages and the days' CSV files.
 TEST_F(DriverProcesses, RecorderEventsReachTheImageTheMessagesAndTheDaysFiles) {
