@@ -266,6 +266,17 @@ TEST(UnscaledConversion, RawSignedTenthsAndHundredths) {
   EXPECT_EQ(Write(50.0f, Settings(kSig12Bn, 0, 100, 1)), 0x8800);
 }
 
+TEST(UnscaledConversion, TenthsAndHundredthsStayInsideTheRegister) {
+  EXPECT_NEAR(Read(65535, Settings(kSigTenths)), 6553.5f, 1e-3f);
+  EXPECT_NEAR(Read(65535, Settings(kSigHundredths)), 655.35f, 1e-4f);
+  EXPECT_EQ(Write(6553.5f, Settings(kSigTenths)), 65535);
+  EXPECT_EQ(Write(7000.0f, Settings(kSigTenths)), 65535);
+  EXPECT_EQ(Write(-1.0f, Settings(kSigTenths)), 0);
+  EXPECT_EQ(Write(655.35f, Settings(kSigHundredths)), 65535);
+  EXPECT_EQ(Write(-0.5f, Settings(kSigHundredths)), 0);
+  EXPECT_FLOAT_EQ(Read(0, Settings(kSig8Bn, 1.0f, 2.0f)), 1.0f);
+}
+
 TEST(FloatPairConversion, HighWordFirstBothWays) {
   float value = 1.5f;
   std::uint32_t bits = 0;
