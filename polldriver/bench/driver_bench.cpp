@@ -2,11 +2,16 @@
 //   - transactions per second on one channel (a record with poll time 0,
 //     against the design limit of one transaction per 10 ms cycle);
 //   - the measured poll period of a record with poll time 0.50 s;
+//   - events per second from an event recorder's queue to the day's CSV file
+//     and to the database (data source VRTBENCH when ODBCINI names one);
 // each for the driver as shipped and for the driver as it was before its
 // main loop kept the tick remainder and asked for a 1 ms timer.
 //
-//   cmake/wine-run build/win64/bin/driver_bench.exe [--seconds N]   (default 30)
+//   ODBCINI=... cmake/wine-run build/win64/bin/driver_bench.exe [--seconds N] [--events]
+// (--seconds: per measurement, default 30; --events: only the events)
 #include <windows.h>
+#include <sql.h>
+#include <sqlext.h>
 
 #include <cstdio>
 #include <cstring>
@@ -14,6 +19,7 @@
 #include <memory>
 #include <sstream>
 
+#include "dit_codes.h"
 #include "dit_mapping.h"
 #include "dit_writer.h"
 #include "probe_process.h"
@@ -84,12 +90,108 @@ double Measure(const std::string& directory, const std::string& driverExe, std::
   return (last - first) / elapsed;
 }
 
+long QueryCount(const char* statement) {
+  long count = -1;
+  SQLHENV environment = SQL_NULL_HENV;
+  SQLHDBC connection = SQL_NULL_HDBC;
+  SQLHSTMT handle = SQL_NULL_HSTMT;
+  SQLAllocEnv(&environment);
+  SQLAllocConnect(environment, &connection);
+  if (SQLConnect(connection, reinterpret_cast<SQLCHAR*>(const_cast<char*>("VRTBENCH")), SQL_NTS, nullptr, 0, nullptr,
+                 0) >= 0) {
+    SQLAllocStmt(connection, &handle);
+    if (SQLExecDirect(handle, reinterpret_cast<SQLCHAR*>(const_cast<char*>(statement)), SQL_NTS) >= 0) {
+      count = 0;
+      if (SQLFetch(handle) == SQL_SUCCESS) {
+        SQLINTEGER value = 0;
+        SQLLEN length = 0;
+        if (SQLGetData(handle, 1, SQL_C_SLONG, &value, 0, &length) >= 0) count = value;
+      }
+    }
+    SQLFreeStmt(handle, SQL_DROP);
+    SQLDisconnect(connection);
+  }
+  SQLFreeConnect(connection);
+  SQLFreeEnv(environment);
+  return count;
+}
+
+long CsvRows(const std::string& file) {
+  std::ifstream in(file);
+  std::string line;
+  long rows = -1;  // the header
+  while (std::getline(in, line)) ++rows;
+  return rows;
+}
+
+// Queues `count` events and times their way to the CSV file and the database.
+void MeasureEvents(const std::string& directory, int count) {
+  const bool database = QueryCount("DROP TABLE IF EXISTS EVENTS") >= 0 &&
+                        QueryCount("CREATE TABLE EVENTS (IO_ADDR TEXT, TIME_STAMP TEXT, MILLI INTEGER, "
+                                   "EVENT INTEGER, VALUE INTEGER)") >= 0;
+  const std::string config = directory + "\\BENCH.VRT";
+  DitPollRecord events = testing::SamplePollRecord(0, 14, 4, 0, kPollKindEvent);
+  events.pollTime = 10;
+  DitPollRecord inputs = testing::SamplePollRecord(32, 16, 2);
+  DitDeviceSource recorder = testing::SampleDevice("EVR1", 7, {events, inputs});
+  recorder.record.hardwareType = 3;
+  DitConfiguration configuration;
+  configuration.channels.push_back(testing::SampleChannel(0, {recorder}));
+  const std::vector<std::uint8_t> bytes = WriteDitImage(configuration, 0).bytes;
+  std::ofstream(config, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  SetValue(kConfigRegistryKey, kConfigFileValue, config);
+  CreateDirectoryA((directory + "\\LOGDATA").c_str(), nullptr);
+  const std::string csv = directory + "\\LOGDATA\\VRT_LOG20240502.TXT";
+  DeleteFileA(csv.c_str());
+  std::ofstream(directory + "\\VRT.INI", std::ios::trunc)
+      << "[LOGGING]\r\nLogging_enabled=1\r\nLOGDATA_PATH=.\\LOGDATA\r\nODBC_enabled=" << (database ? 1 : 0)
+      << "\r\nDSN=VRTBENCH\r\n";
+
+  testing::SimulatorSession simulator(directory, R"({ "control_port": 0, "cards": [
+    { "card": 1, "port": 0, "stations": [ { "station": 7, "type": "EVR420" } ] } ] })");
+  if (!simulator.Ready()) return;
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Kalvento\\Tavex\\CardServer");
+  SetValue("Software\\Kalvento\\Tavex\\CardServer", "Card1", "127.0.0.1:" + std::to_string(simulator.CardPort(1)));
+  testing::ProbeProcess driver(testing::ProgramDirectory() + "\\VRTSPOLL.exe", "", directory);
+  DriverControlBlock* block = nullptr;
+  if (!testing::WaitFor([&] { return (block = testing::OpenExistingControlBlock()) != nullptr; }, 10s) ||
+      !testing::WaitFor([&] { return SharedLoad(block->RunState) == kStateRunning; }, 10s)) {
+    return;
+  }
+  Sleep(1000);
+  // Queued all at once, with distinct codes and stamps, so none is a duplicate.
+  for (int i = 0; i < count; ++i) {
+    simulator.Command("event 1 7 " + std::to_string(1 + i % 256) + " 1 2024-05-02 10:00:" +
+                      std::to_string(10 + i / 256) + "." + std::to_string(100 + i % 256));
+  }
+  const auto start = std::chrono::steady_clock::now();
+  testing::WaitFor([&] { return CsvRows(csv) >= count; }, 120s);
+  const double toFile = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  double toDatabase = -1;
+  if (database) {
+    testing::WaitFor([&] { return QueryCount("SELECT COUNT(*) FROM EVENTS") >= count; }, 120s);
+    toDatabase = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
+  std::printf("%-44s %14.1f\n", "events/s to the CSV file", CsvRows(csv) / toFile);
+  if (database) {
+    std::printf("%-44s %14.1f\n", "events/s to the database", QueryCount("SELECT COUNT(*) FROM EVENTS") / toDatabase);
+  } else {
+    std::printf("%-44s %14s\n", "events/s to the database", "no VRTBENCH");
+  }
+  SharedStore(block->RunRequest, kRequestExit);
+  testing::WaitFor([&] { return !driver.Running(); }, 10s);
+  simulator.Shutdown();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   int seconds = 30;
-  for (int i = 1; i + 1 < argc; ++i) {
-    if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atoi(argv[i + 1]);
+  bool eventsOnly = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) seconds = std::atoi(argv[i + 1]);
+    if (std::strcmp(argv[i], "--events") == 0) eventsOnly = true;
   }
   char temp[MAX_PATH] = {};
   GetTempPathA(MAX_PATH, temp);
@@ -104,6 +206,10 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  if (eventsOnly) {
+    MeasureEvents(directory, 300);
+    return 0;
+  }
   std::printf("driver figures over %d s per measurement (card server and simulator on loopback)\n\n", seconds);
   std::printf("%-44s %14s %14s\n", "", "before the fix", "as shipped");
   const double fastBefore = Measure(directory, "VRTSPOLL_uncarried.exe", 0, seconds);
@@ -113,5 +219,7 @@ int main(int argc, char** argv) {
   const double slowAfter = Measure(directory, "VRTSPOLL.exe", 50, seconds);
   std::printf("%-44s %14.3f %14.3f\n", "poll period in s, poll time 0.50 s", slowBefore > 0 ? 1.0 / slowBefore : -1,
               slowAfter > 0 ? 1.0 / slowAfter : -1);
+  std::printf("\n%d events queued at once in the recorder (limit: one per idle cycle, 100/s)\n", 300);
+  MeasureEvents(directory, 300);
   return 0;
 }
