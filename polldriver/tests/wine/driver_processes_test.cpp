@@ -318,6 +318,52 @@ TEST_F(RecorderRun, ABurstLargerThanTheOldQueueLosesNoRow) {
   EXPECT_TRUE(WaitFor([&] { return (rows = Sql({"SELECT * FROM EVENTS"})).size() == 200; }, 30s)) << rows.size();
 }
 
+TEST_F(RecorderRun, ADuplicateIsWrittenOnceAndAnInvalidEventIsAskedForAgain) {
+  StartRecorder("VRTTEST");
+  for (const char* command : {"event 1 7 33 1 2024-05-02 10:00:00.500", "event 1 7 33 1 2024-05-02 10:00:00.500",
+                              "event 1 7 34 1 raw 2003 5 2 10 0 0 0", "event 1 7 35 1 2024-05-02 10:00:01.000"}) {
+    const std::vector<std::string> answer = simulator->Command(command);
+    ASSERT_TRUE(answer.empty() || answer[0].rfind("ERR", 0) != 0) << answer[0];
+  }
+  ASSERT_TRUE(WaitFor([&] { return CsvRows().size() == 3; }, 30s)) << CsvRows().size();
+  const std::vector<std::string> rows = CsvRows();
+  EXPECT_EQ(rows[1], "EVR1:DIT:34:0,05/02/2024 10:00:00,500,33,1");
+  EXPECT_EQ(rows[2], "EVR1:DIT:34:2,05/02/2024 10:00:01,000,35,1");
+  EXPECT_TRUE(RingHas(*block, "71 Duplicate event"));
+  EXPECT_TRUE(RingHas(*block, "70 Invalid event rcv= 07/0C/0F/11/01/03/05/02/0A/00/00/00/"));
+  // The invalid event was asked for again with the repeat request.
+  bool repeated = false;
+  for (const std::string& line : simulator->Command("log 200")) repeated |= line.find("rx 07 02 0F 13") != std::string::npos;
+  EXPECT_TRUE(repeated);
+  std::vector<std::string> database;
+  EXPECT_TRUE(WaitFor([&] { return (database = Sql({"SELECT * FROM EVENTS"})).size() == 2; }, 10s)) << database.size();
+}
+
+TEST_F(RecorderRun, RowsWaitWhileTheDatabaseIsLockedAndArriveAfterwards) {
+  StartRecorder("VRTTEST");
+  // Another program holds the database's write lock.
+  SQLHENV environment = SQL_NULL_HENV;
+  SQLHDBC connection = SQL_NULL_HDBC;
+  SQLHSTMT statement = SQL_NULL_HSTMT;
+  SQLAllocEnv(&environment);
+  SQLAllocConnect(environment, &connection);
+  ASSERT_GE(SQLConnect(connection, reinterpret_cast<SQLCHAR*>(const_cast<char*>("VRTTEST")), SQL_NTS, nullptr, 0,
+                       nullptr, 0), 0);
+  SQLAllocStmt(connection, &statement);
+  ASSERT_GE(SQLExecDirect(statement, reinterpret_cast<SQLCHAR*>(const_cast<char*>("BEGIN EXCLUSIVE")), SQL_NTS), 0);
+  QueueEvents(1, 5);
+  EXPECT_TRUE(WaitFor([&] { return CsvRows().size() == 6; }, 20s)) << CsvRows().size();
+  Sleep(1000);
+  SQLExecDirect(statement, reinterpret_cast<SQLCHAR*>(const_cast<char*>("COMMIT")), SQL_NTS);
+  SQLFreeStmt(statement, SQL_DROP);
+  SQLDisconnect(connection);
+  SQLFreeConnect(connection);
+  SQLFreeEnv(environment);
+  QueueEvents(6, 6);  // the next event wakes the writer
+  std::vector<std::string> rows;
+  EXPECT_TRUE(WaitFor([&] { return (rows = Sql({"SELECT * FROM EVENTS"})).size() == 6; }, 30s)) << rows.size();
+}
+
 TEST_F(RecorderRun, AnEmptyDataSourceNameIsReportedAndTheFilesStillFill) {
   StartRecorder("");
   ASSERT_TRUE(WaitFor([&] {
