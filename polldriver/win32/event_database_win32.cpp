@@ -124,9 +124,18 @@ void EventDatabase::Run() {
       if (settings_.odbcDebug) LogMessage(kAttrActivity, "%s", statement->c_str());
       if (result < 0) {
         if (settings_.odbcDebug) LogDiagnostics(result, statement_);
+        // A lost connection (SQLSTATE class 08) is made again: allocating a
+        // statement handle on it may still succeed, and the rows would
+        // otherwise wait for ever.
+        SQLCHAR state[8] = {};
+        SQLCHAR message[8] = {};
+        SQLINTEGER native = 0;
+        SQLSMALLINT length = 0;
+        SQLError(environment_, connection_, statement_, state, &native, message, sizeof message - 1, &length);
+        const bool connectionLost = state[0] == '0' && state[1] == '8';
         SQLFreeStmt(statement_, SQL_DROP);
         statement_ = SQL_NULL_HSTMT;
-        if (SQLAllocStmt(connection_, &statement_) == SQL_ERROR) {
+        if (connectionLost || SQLAllocStmt(connection_, &statement_) == SQL_ERROR) {
           statement_ = SQL_NULL_HSTMT;
           connected_ = false;
         }
