@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "../../image/dit_api.h"
@@ -42,7 +43,12 @@ void AppendToLogFile(const char* text) {
 
 }  // namespace
 
+// The poll thread and the event-database writer both log: one message at a
+// time, so lines neither interleave on the console nor collide on the file.
+static std::mutex logMutex;
+
 void LogMessage(int attribute, const char* format, ...) {
+  std::lock_guard<std::mutex> lock(logMutex);
   char text[vrt::kMessageBufferSize];
   va_list arguments;
   va_start(arguments, format);
