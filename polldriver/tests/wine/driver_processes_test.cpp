@@ -263,7 +263,7 @@ TEST_F(DriverProcesses, WithTheConsolePausedTheRingAndTheLogFileStillFill) {
 // addresses 32..47, logging to .\\LOGDATA and, with a data source, to it.
 class RecorderRun : public DriverProcesses {
  protected:
-  void StartRecorder(const std::string& dataSource) {
+  void StartRecorder(const std::string& dataSource, const std::string& moreSettings = "") {
     simulator.reset();
     simulator = std::make_unique<SimulatorSession>(directory, R"({ "control_port": 0, "cards": [
       { "card": 1, "port": 0, "stations": [ { "station": 7, "type": "EVR420" } ] } ] })");
@@ -284,7 +284,8 @@ class RecorderRun : public DriverProcesses {
     CreateDirectoryA((directory + "\\LOGDATA").c_str(), nullptr);
     DeleteFileA((directory + "\\LOGDATA\\VRT_LOG20240502.TXT").c_str());
     std::ofstream(directory + "\\VRT.INI", std::ios::trunc)
-        << "[LOGGING]\r\nLogging_enabled=1\r\nLOGDATA_PATH=.\\LOGDATA\r\nODBC_enabled=1\r\nDSN=" << dataSource << "\r\n";
+        << "[LOGGING]\r\nLogging_enabled=1\r\nLOGDATA_PATH=.\\LOGDATA\r\nODBC_enabled=1\r\nDSN=" << dataSource << "\r\n"
+        << moreSettings;
     if (!dataSource.empty()) {
       Sql({"DROP TABLE IF EXISTS EVENTS",
            "CREATE TABLE EVENTS (IO_ADDR TEXT, TIME_STAMP TEXT, MILLI INTEGER, EVENT INTEGER, VALUE INTEGER)"});
@@ -362,6 +363,15 @@ TEST_F(RecorderRun, RowsWaitWhileTheDatabaseIsLockedAndArriveAfterwards) {
   QueueEvents(6, 6);  // the next event wakes the writer
   std::vector<std::string> rows;
   EXPECT_TRUE(WaitFor([&] { return (rows = Sql({"SELECT * FROM EVENTS"})).size() == 6; }, 30s)) << rows.size();
+}
+
+TEST_F(RecorderRun, OdbcDebugShowsTheConnectionAndEveryStatement) {
+  StartRecorder("VRTTEST", "ODBC_debug=1\r\n");
+  EXPECT_TRUE(RingHas(*block, "39 Connected to ODBC Database"));
+  EXPECT_TRUE(RingHas(*block, "39 ODBC debug ok=0 retcode=0 state=00000 pcbErrorMsg=0 t=0 h=0"));
+  QueueEvents(1, 1);
+  const std::string statement = "39 INSERT INTO EVENTS VALUES ('EVR1:DIT:32:0','05/02/2024 10:00:00',101,1,1);";
+  EXPECT_TRUE(WaitFor([&] { return RingHas(*block, statement); }, 20s));
 }
 
 TEST_F(RecorderRun, AnEmptyDataSourceNameIsReportedAndTheFilesStillFill) {
