@@ -27,6 +27,7 @@
 
 #include "dit_mapping.h"
 #include "lock_byte.h"
+#include "nio_list_heap.h"
 #include "nio_types.h"
 
 namespace vrt {
@@ -40,6 +41,17 @@ struct NioProcess {
   // FILETIME of the bit delivered by the process's last digital read of a
   // record with time stamps (zero until then).
   std::uint64_t lastTimeStamp = 0;
+  // Option flags set by nio_enable_options; bit 0 switches change
+  // notification on.
+  std::uint8_t options = 0;
+  // Poll record at which the next nio_fetch starts looking.
+  std::uint16_t fetchCursor = 0;
+  // The image's cycle counter as nio_get_ServerStatus last saw it.
+  std::uint16_t lastCycleCounter = 0;
+  // Where enumeration lists come from (nio_enumeration.h), and the most
+  // recently returned list, the only one nio_Free releases.
+  NioListHeap* listHeap = &DefaultListHeap();
+  char* lastList = nullptr;
 };
 
 // Reads one value. Status 0, 514 (address or position) or 519 (kind/type
