@@ -1,6 +1,8 @@
 // Cost of the NIO data path over the largest image (224 devices, 10000 poll
 // records): a read and a write of an analog point, and parsing an address
-// whose device is the last one in the image (the device lookup is linear).
+// whose device is the last one in the image (the device lookup is linear),
+// a fetch that finds nothing changed (a round of the whole table), and the
+// enumerations of the devices and of the last device's poll records.
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -11,6 +13,8 @@
 #include "nio_addressing.h"
 #include "nio_conversion.h"
 #include "nio_data.h"
+#include "nio_enumeration.h"
+#include "nio_exceptions.h"
 #include "sample_configuration.h"
 
 namespace vrt {
@@ -98,6 +102,48 @@ void ParseAddressOfTheLastDevice(benchmark::State& state) {
   if (status != 0) state.SkipWithError("parse failed");
 }
 BENCHMARK(ParseAddressOfTheLastDevice);
+
+void FetchWithNothingChanged(benchmark::State& state) {
+  Bench bench;
+  nio_enable_options(bench.process, kOptionNotification);
+  std::uint8_t keys[4 * 64];
+  std::uint16_t status = 0;
+  int count = 0;
+  for (auto _ : state) {
+    nio_fetch(bench.process, &status, keys, 64, &count);
+    benchmark::DoNotOptimize(count);
+  }
+  if (status != 0 || count != 0) state.SkipWithError("fetch failed");
+}
+BENCHMARK(FetchWithNothingChanged);
+
+void EnumerateDevices(benchmark::State& state) {
+  Bench bench;
+  bench.client.mapping.nio_map_hdr();
+  std::uint16_t status = 0;
+  std::uint32_t count = 0;
+  for (auto _ : state) {
+    char* list = nullptr;
+    nio_Enum_Devices(bench.process, &status, &count, &list);
+    nio_Free(bench.process, list);
+  }
+  if (status != 0 || count != 224) state.SkipWithError("enumeration failed");
+}
+BENCHMARK(EnumerateDevices);
+
+void EnumeratePollRecordsOfTheLastDevice(benchmark::State& state) {
+  Bench bench;
+  bench.client.mapping.nio_map_hdr();
+  std::uint16_t status = 0;
+  std::uint32_t count = 0;
+  for (auto _ : state) {
+    char* list = nullptr;
+    nio_Enum_PollRecs(bench.process, &status, "D223", &count, &list);
+    nio_Free(bench.process, list);
+  }
+  if (status != 0 || count == 0) state.SkipWithError("enumeration failed");
+}
+BENCHMARK(EnumeratePollRecordsOfTheLastDevice);
 
 }  // namespace
 }  // namespace vrt
