@@ -146,7 +146,8 @@ void nio_on(NioProcess& process, std::uint16_t* status, NioBlock* block, const N
   const ExceptionArea& area = point.area;
   unsigned continuations = 0;
   if (point.record->exceptionType == kExceptionAscii && length > 0) {
-    continuations = static_cast<unsigned>((length + 1) / 2 - 1);
+    // (length + 1) / 2 - 1, without overflowing at the largest length.
+    continuations = static_cast<unsigned>(length / 2 + length % 2 - 1);
     continuations = std::min(continuations, area.entries - point.entry - 1);
   }
   LockByteGuard lock(point.record->dataLock, process.sleeper);

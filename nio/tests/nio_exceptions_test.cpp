@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "nio_data.h"
@@ -218,6 +219,13 @@ TEST_F(Notification, ATextPointOwnsContinuationEntriesAllOrNothing) {
   EXPECT_EQ(On(last, MakeKey(7, 70), 40), kNioRegistered);
   EXPECT_TRUE(Owns(kTextRecord, 7, 7, 70));
   EXPECT_TRUE(IsFree(kTextRecord, 4));
+  ASSERT_EQ(Off(last, MakeKey(7, 70)), 0);
+  EXPECT_EQ(On(last, MakeKey(7, 71), std::numeric_limits<int>::max()), kNioRegistered);
+  EXPECT_TRUE(Owns(kTextRecord, 7, 7, 71));
+  // A length of 0 or less marks no continuation.
+  ASSERT_EQ(Off(text, MakeKey(4, 40)), 0);
+  EXPECT_EQ(On(text, MakeKey(4, 41), -3), kNioRegistered);
+  EXPECT_TRUE(IsFree(kTextRecord, 1));
 }
 
 TEST_F(Notification, OffReleasesOnlyTheOwnersEntry) {
