@@ -146,17 +146,25 @@ std::uint16_t NioQuality(std::uint16_t callStatus, std::uint16_t valueStatus, st
   return static_cast<std::uint16_t>((callerQuality & 0xFF03) + added);
 }
 
-void nio_read(NioProcess& process, std::uint16_t* status, NioBlock* block, const NioValueSpec* valueSpec,
-              NioValue* value) {
+// The checks nio_read and nio_send share: a point with its address, device
+// text and value description, and a value to read into or send from.
+static bool UsableArguments(std::uint16_t* status, const NioBlock* block, const NioValueSpec* valueSpec,
+                     const NioValue* value) {
   SetStatus(status, kNioOk);
   if (block == nullptr || block->address == nullptr || block->deviceText == nullptr || valueSpec == nullptr) {
     SetStatus(status, kNioAddressError);
-    return;
+    return false;
   }
   if (value == nullptr || value->value == nullptr) {
     SetStatus(status, kNioKindMismatch);
-    return;
+    return false;
   }
+  return true;
+}
+
+void nio_read(NioProcess& process, std::uint16_t* status, NioBlock* block, const NioValueSpec* valueSpec,
+              NioValue* value) {
+  if (!UsableArguments(status, block, valueSpec, value)) return;
   const bool registered = block->deviceText->notificationFlag != 0;
   int index = -1;
   DitPollRecord* record = nullptr;
@@ -294,15 +302,7 @@ void nio_read(NioProcess& process, std::uint16_t* status, NioBlock* block, const
 
 void nio_send(NioProcess& process, std::uint16_t* status, NioBlock* block, const NioValueSpec* valueSpec,
               NioValue* value) {
-  SetStatus(status, kNioOk);
-  if (block == nullptr || block->address == nullptr || block->deviceText == nullptr || valueSpec == nullptr) {
-    SetStatus(status, kNioAddressError);
-    return;
-  }
-  if (value == nullptr || value->value == nullptr) {
-    SetStatus(status, kNioKindMismatch);
-    return;
-  }
+  if (!UsableArguments(status, block, valueSpec, value)) return;
   value->valueStatus = kValueGood;
   int index = -1;
   DitPollRecord* record = nullptr;

@@ -69,4 +69,26 @@ std::vector<std::uint8_t> SampleImage(int channels, int devicesPerChannel, int r
   return WriteDitImage(configuration, 1700000000).bytes;
 }
 
+std::vector<std::uint8_t> LargestImage(std::uint16_t status) {
+  DitConfiguration configuration;
+  int remaining = 10000;
+  for (int c = 0; c < 32; ++c) {
+    std::vector<DitDeviceSource> devices;
+    for (int d = 0; d < 7; ++d) {
+      const int left = 32 * 7 - (c * 7 + d);
+      const int count = remaining / left;
+      remaining -= count;
+      std::vector<DitPollRecord> records;
+      for (int r = 0; r < count; ++r) {
+        DitPollRecord record = SamplePollRecord(static_cast<std::uint16_t>(r * 8), 8);
+        record.status = status;
+        records.push_back(record);
+      }
+      devices.push_back(SampleDevice("D" + std::to_string(c * 7 + d), 1, std::move(records)));
+    }
+    configuration.channels.push_back(SampleChannel(static_cast<std::uint8_t>(c), std::move(devices)));
+  }
+  return WriteDitImage(configuration, 0).bytes;
+}
+
 }  // namespace vrt::testing

@@ -18,6 +18,10 @@ DitChannelSource SampleChannel(std::uint8_t port, std::vector<DitDeviceSource> d
 // `recordsPerDevice` poll records of 8 unsigned registers.
 DitConfiguration SampleConfiguration(int channels = 2, int devicesPerChannel = 2, int recordsPerDevice = 2);
 
+// The largest image the driver polls: 32 channels of 7 devices sharing 10000
+// poll records of 8 registers, each record with the given status.
+std::vector<std::uint8_t> LargestImage(std::uint16_t status = kStatusStopped);
+
 std::vector<std::uint8_t> SampleImage(int channels = 2, int devicesPerChannel = 2, int recordsPerDevice = 2);
 
 }  // namespace vrt::testing

@@ -20,32 +20,10 @@
 namespace vrt {
 namespace {
 
-std::vector<std::uint8_t> LargestImage() {
-  DitConfiguration configuration;
-  int remaining = 10000;
-  for (int c = 0; c < 32; ++c) {
-    std::vector<DitDeviceSource> devices;
-    for (int d = 0; d < 7; ++d) {
-      const int left = 32 * 7 - (c * 7 + d);
-      const int count = remaining / left;
-      remaining -= count;
-      std::vector<DitPollRecord> records;
-      for (int r = 0; r < count; ++r) {
-        DitPollRecord record = testing::SamplePollRecord(static_cast<std::uint16_t>(r * 8), 8);
-        record.status = kStatusGood;
-        records.push_back(record);
-      }
-      devices.push_back(testing::SampleDevice("D" + std::to_string(c * 7 + d), 1, std::move(records)));
-    }
-    configuration.channels.push_back(testing::SampleChannel(static_cast<std::uint8_t>(c), std::move(devices)));
-  }
-  return WriteDitImage(configuration, 0).bytes;
-}
-
 struct Bench {
   Bench() {
     system.registry[kConfigFileValue] = "PLANT.VRT";
-    system.files["PLANT.VRT"] = LargestImage();
+    system.files["PLANT.VRT"] = testing::LargestImage(kStatusGood);
     driver = std::make_unique<testing::Process>(system, kDriverFlavour);
     driver->mapping.nio_map_hdr();
     block.address = &address;

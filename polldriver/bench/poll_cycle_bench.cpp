@@ -27,31 +27,8 @@ class QuietHost final : public EngineHost {
   void KickEventWriter() override {}
 };
 
-std::vector<std::uint8_t> LargestImage() {
-  // 32 channels of 7 devices (224 in all) sharing 10000 poll records.
-  DitConfiguration configuration;
-  int remaining = 10000;
-  for (int c = 0; c < 32; ++c) {
-    std::vector<DitDeviceSource> devices;
-    for (int d = 0; d < 7; ++d) {
-      const int left = 32 * 7 - (c * 7 + d);
-      const int count = remaining / left;
-      remaining -= count;
-      std::vector<DitPollRecord> records;
-      for (int r = 0; r < count; ++r) {
-        DitPollRecord record = testing::SamplePollRecord(static_cast<std::uint16_t>(r * 8), 8);
-        record.pollTime = 1000000;
-        records.push_back(record);
-      }
-      devices.push_back(testing::SampleDevice("D" + std::to_string(c * 7 + d), 1, std::move(records)));
-    }
-    configuration.channels.push_back(testing::SampleChannel(static_cast<std::uint8_t>(c), std::move(devices)));
-  }
-  return WriteDitImage(configuration, 0).bytes;
-}
-
 void PollCycleOverTheLargestImage(benchmark::State& state) {
-  std::vector<std::uint8_t> bytes = LargestImage();
+  std::vector<std::uint8_t> bytes = testing::LargestImage();
   DitImage image(bytes.data(), bytes.size());
   SilentCard card;
   QuietHost host;
