@@ -68,9 +68,9 @@ void nio_send(NioProcess& process, std::uint16_t* status, NioBlock* block, const
 // polled, 84 for a value out of range and 0 (bad) for anything else.
 std::uint16_t NioQuality(std::uint16_t callStatus, std::uint16_t valueStatus, std::uint16_t callerQuality);
 
-inline constexpr std::uint16_t kQualityGood = 192;
-inline constexpr std::uint16_t kQualityCommFailure = 24;
-inline constexpr std::uint16_t kQualityOutOfService = 28;
-inline constexpr std::uint16_t kQualityEguExceeded = 84;
+inline constexpr std::uint16_t kQualityGood = NIO_QUALITY_GOOD;
+inline constexpr std::uint16_t kQualityCommFailure = NIO_QUALITY_COMM_FAILURE;
+inline constexpr std::uint16_t kQualityOutOfService = NIO_QUALITY_OUT_OF_SERVICE;
+inline constexpr std::uint16_t kQualityEguExceeded = NIO_QUALITY_EGU_EXCEEDED;
 
 }  // namespace vrt

@@ -24,7 +24,7 @@
 
 namespace vrt {
 
-inline constexpr std::size_t kEnumerationSlot = 128;
+inline constexpr std::size_t kEnumerationSlot = NIO_ENUMERATION_SLOT;
 
 // Device names in global order: status 0, or 100 for a null argument, a
 // device missing from the image or a list that cannot be allocated (then

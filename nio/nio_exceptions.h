@@ -24,8 +24,8 @@
 
 namespace vrt {
 
-inline constexpr std::uint8_t kOptionNotification = 0x01;
-inline constexpr std::size_t kExceptionKeySize = 4;
+inline constexpr std::uint8_t kOptionNotification = NIO_OPTION_NOTIFICATION;
+inline constexpr std::size_t kExceptionKeySize = NIO_KEY_SIZE;
 inline constexpr std::uint16_t kContinuationWord = 0xFFFF;
 
 // Sets the process's option flags; returns them.

@@ -11,10 +11,10 @@ namespace vrt {
 
 // The first bytes of a channel record: active port, reserved byte and the
 // counters.
-inline constexpr std::size_t kChannelStatisticsSize = 40;
+inline constexpr std::size_t kChannelStatisticsSize = NIO_STATISTICS_SIZE;
 inline constexpr const char* kServerIdentification = "Harnix Tavex V6.9.10";
 // Longest text nio_get_ServerStatus writes, without the terminating zero.
-inline constexpr std::size_t kServerTextMax = 511;
+inline constexpr std::size_t kServerTextMax = NIO_SERVER_TEXT_SIZE - 1;
 
 // Copies channel `channelIndex`'s statistics block into `block` (40 bytes)
 // and its active port, sign-extended, into `activePort`; either may be null.

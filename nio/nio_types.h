@@ -1,105 +1,61 @@
 // The client-owned point objects of the NIO library and its status codes.
 //
-// A client names one register (or one bit) of one poll record with three
-// records it owns: the address block `NioBlock`, which points at the
-// `NioAddress` and the `NioDeviceText`, and the value description
-// `NioValueSpec`. The library never allocates them and keeps no list of them.
+// The records are defined once, in the public header clients include
+// (include/vrtstsr_types.h); here they get their layouts asserted and the
+// library's accessors for their bit fields.
 //
 // Pointer fields: the shipped 32-bit library exchanges these records with
 // clients compiled against the 32-bit layout (NioBlock 12 bytes, NioValue 8
 // bytes). A pointer field is kept a real pointer rather than a 32-bit number
 // because a 32-bit number cannot hold an address of a 64-bit process: the
 // 32-bit layout is asserted in the 32-bit build, and the 64-bit build uses the
-// same field order with 8-byte pointers (asserted too). Records without
-// pointers have one layout in every build.
+// same field order with 8-byte pointers (asserted too).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "vrtstsr_types.h"
+
 namespace vrt {
 
-// Call status words (written through the first argument of every function).
-inline constexpr std::uint16_t kNioOk = 0;
-inline constexpr std::uint16_t kNioEnumerationFailed = 100;
-inline constexpr std::uint16_t kNioUnsupportedKind = 510;
-inline constexpr std::uint16_t kNioAddressError = 514;
-inline constexpr std::uint16_t kNioSignalNameRejected = 516;
-inline constexpr std::uint16_t kNioKindMismatch = 519;
-inline constexpr std::uint16_t kNioRegistered = 520;
-inline constexpr std::uint16_t kNioExceptionsDisabled = 521;
-inline constexpr std::uint16_t kNioEntryOwned = 522;
+// Codes and limits, as the public header gives them to clients.
+inline constexpr std::uint16_t kNioOk = NIO_OK;
+inline constexpr std::uint16_t kNioEnumerationFailed = NIO_ENUMERATION_FAILED;
+inline constexpr std::uint16_t kNioUnsupportedKind = NIO_UNSUPPORTED_KIND;
+inline constexpr std::uint16_t kNioAddressError = NIO_ADDRESS_ERROR;
+inline constexpr std::uint16_t kNioSignalNameRejected = NIO_SIGNAL_NAME_REJECTED;
+inline constexpr std::uint16_t kNioKindMismatch = NIO_KIND_MISMATCH;
+inline constexpr std::uint16_t kNioRegistered = NIO_REGISTERED;
+inline constexpr std::uint16_t kNioExceptionsDisabled = NIO_EXCEPTIONS_DISABLED;
+inline constexpr std::uint16_t kNioEntryOwned = NIO_ENTRY_OWNED;
 
-// Value status words (carried beside a value).
-inline constexpr std::uint16_t kValueGood = 0;
-inline constexpr std::uint16_t kValueOutOfRange = 4292;
-inline constexpr std::uint16_t kValueCommFailure = 4293;
-inline constexpr std::uint16_t kValueNotPolled = 4297;
-inline constexpr std::uint16_t kValueInvalidFloat = 2185;
+inline constexpr std::uint16_t kValueGood = NIO_VALUE_GOOD;
+inline constexpr std::uint16_t kValueOutOfRange = NIO_VALUE_OUT_OF_RANGE;
+inline constexpr std::uint16_t kValueCommFailure = NIO_VALUE_COMM_FAILURE;
+inline constexpr std::uint16_t kValueNotPolled = NIO_VALUE_NOT_POLLED;
+inline constexpr std::uint16_t kValueInvalidFloat = NIO_VALUE_INVALID_FLOAT;
 
-// Value kinds of a NioValueSpec.
-inline constexpr std::uint8_t kValueKindAnalog = 1;
-inline constexpr std::uint8_t kValueKindDigital = 2;
-inline constexpr std::uint8_t kValueKindText = 3;
-inline constexpr std::uint8_t kValueKindFromAddress = 5;  // nio_paddr only
+inline constexpr std::uint8_t kValueKindAnalog = NIO_KIND_ANALOG;
+inline constexpr std::uint8_t kValueKindDigital = NIO_KIND_DIGITAL;
+inline constexpr std::uint8_t kValueKindText = NIO_KIND_TEXT;
+inline constexpr std::uint8_t kValueKindFromAddress = NIO_KIND_FROM_ADDRESS;
 
-// Tags of a NioValue delivered by a read.
-inline constexpr std::uint8_t kValueTagText = 0;
-inline constexpr std::uint8_t kValueTagFloat = 3;
-inline constexpr std::uint8_t kValueTagBoolean = 4;
+inline constexpr std::uint8_t kValueTagText = NIO_TAG_TEXT;
+inline constexpr std::uint8_t kValueTagFloat = NIO_TAG_FLOAT;
+inline constexpr std::uint8_t kValueTagBoolean = NIO_TAG_BOOLEAN;
 
-// Longest accepted address text and device name (characters, without the
-// terminating zero). Longer input is refused with kNioAddressError.
-inline constexpr std::size_t kMaxAddressText = 111;
-inline constexpr std::size_t kMaxDeviceNameText = 31;
+inline constexpr std::size_t kMaxAddressText = NIO_MAX_ADDRESS_TEXT;
+inline constexpr std::size_t kMaxDeviceNameText = NIO_MAX_DEVICE_NAME;
 
 inline constexpr std::uint8_t kUndefinedDevice = 255;
 
-#pragma pack(push, 1)
-
-struct NioAddress {
-  // Bits 0-15 poll record index, 16-17 generation tag, 18 resolved mark,
-  // 19-23 channel, 24-31 device number within the channel (255 undefined).
-  // 0: never resolved.
-  std::uint32_t resolution;
-  // Bits 0-10 register, 11-14 bit, 15-19 poll kind; 20-31 belong to the client.
-  std::uint32_t registerWord;
-  std::int16_t elementOffset;
-  std::uint16_t optionWord;
-  std::uint16_t reserved12;
-  std::int16_t signalConditioning;
-};
-
-struct NioDeviceText {
-  char deviceName[32];
-  std::uint16_t notificationFlag;
-  std::uint16_t optionHigh;  // span for codes 15 and 16, mask for 17
-  std::int16_t optionLow;    // low raw value for 15 and 16, shift count for 17
-  std::uint16_t reserved38;
-};
-
-struct NioBlock {
-  std::uint32_t reserved0;
-  NioAddress* address;
-  NioDeviceText* deviceText;
-};
-
-struct NioValueSpec {
-  std::uint8_t valueKind;
-  std::uint8_t reserved1;
-  float eguSpan;
-  float eguLow;
-  std::uint8_t decimals;
-};
-
-struct NioValue {
-  std::uint8_t tag;
-  std::uint8_t length;       // in: capacity (reads) or value length (writes); out: bytes delivered
-  std::uint16_t valueStatus;
-  void* value;
-};
-
-#pragma pack(pop)
+// The records themselves are the public header's.
+using ::NioAddress;
+using ::NioBlock;
+using ::NioDeviceText;
+using ::NioValue;
+using ::NioValueSpec;
 
 static_assert(sizeof(NioAddress) == 16);
 static_assert(offsetof(NioAddress, registerWord) == 4);
