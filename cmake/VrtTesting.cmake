@@ -4,7 +4,7 @@
 # platform-neutral tests. Natively each test case is its own ctest entry;
 # under Wine the whole program runs once (one Wine start per program).
 #
-# vrt_wine_test(NAME PROGRAM CASES...) registers scenarios of a Windows test
+# vrt_wine_test(PROGRAM [FIXTURES_REQUIRED F] CASES...) registers scenarios of a Windows test
 # program, one ctest entry per gtest filter, run one at a time because they
 # share the Wine prefix, its wineserver and its named objects.
 function(vrt_unit_test name)
@@ -23,10 +23,14 @@ function(vrt_wine_test program)
   if(NOT CMAKE_CROSSCOMPILING)
     return()
   endif()
-  foreach(scenario IN LISTS ARGN)
+  cmake_parse_arguments(PARSE_ARGV 1 wine "" "FIXTURES_REQUIRED" "")
+  foreach(scenario IN LISTS wine_UNPARSED_ARGUMENTS)
     add_test(NAME ${program}.${scenario} COMMAND ${program} --gtest_filter=*.${scenario})
     set_tests_properties(${program}.${scenario} PROPERTIES
       RESOURCE_LOCK wineprefix LABELS wine TIMEOUT 120
       FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]|0 tests, listed below|Running 0 tests")
+    if(wine_FIXTURES_REQUIRED)
+      set_tests_properties(${program}.${scenario} PROPERTIES FIXTURES_REQUIRED ${wine_FIXTURES_REQUIRED})
+    endif()
   endforeach()
 endfunction()

@@ -35,6 +35,12 @@ DitDeviceSource SampleDevice(const std::string& name, std::uint16_t station, std
   return device;
 }
 
+void MakeLinkQuick(DitLink& link) {
+  link.retries = 1;
+  link.replyTimeout = 20;
+  link.failureDelay = 30;
+}
+
 DitChannelSource SampleChannel(std::uint8_t port, std::vector<DitDeviceSource> devices) {
   DitChannelSource channel;
   channel.record.activePort = static_cast<std::int8_t>(port);

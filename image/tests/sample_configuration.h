@@ -13,6 +13,9 @@ DitPollRecord SamplePollRecord(std::uint16_t startAddress, std::uint16_t length,
                                std::uint8_t exceptionType = 0, std::uint8_t pollKind = 0);
 DitDeviceSource SampleDevice(const std::string& name, std::uint16_t station, std::vector<DitPollRecord> records);
 DitChannelSource SampleChannel(std::uint8_t port, std::vector<DitDeviceSource> devices);
+// Link settings under which a silent station is given up within a few
+// tenths of a second: one retry, 0.2 s reply timeout, 0.3 s failure delay.
+void MakeLinkQuick(DitLink& link);
 
 // `channels` channels, each with `devicesPerChannel` devices of
 // `recordsPerDevice` poll records of 8 unsigned registers.

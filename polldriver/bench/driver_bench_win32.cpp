@@ -22,6 +22,7 @@
 #include "dit_codes.h"
 #include "dit_mapping.h"
 #include "dit_writer.h"
+#include "driver_session.h"
 #include "probe_process.h"
 #include "sample_configuration.h"
 #include "shared_access.h"
@@ -34,14 +35,6 @@ using namespace std::chrono_literals;
 
 constexpr const char* kNetwork = R"({ "control_port": 0, "cards": [
   { "card": 1, "port": 0, "stations": [ { "station": 5, "type": "ZOLT", "registers": { "0": [1, 2, 3, 4] } } ] } ] })";
-
-void SetValue(const char* key, const char* name, const std::string& value) {
-  HKEY handle = nullptr;
-  RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr);
-  RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                 static_cast<DWORD>(value.size() + 1));
-  RegCloseKey(handle);
-}
 
 void WriteConfiguration(const std::string& path, std::uint32_t pollTime) {
   DitPollRecord record = testing::SamplePollRecord(0, 4);
@@ -66,11 +59,11 @@ long Reads(testing::SimulatorSession& simulator) {
 double Measure(const std::string& directory, const std::string& driverExe, std::uint32_t pollTime, int seconds) {
   const std::string config = directory + "\\BENCH.VRT";
   WriteConfiguration(config, pollTime);
-  SetValue(kConfigRegistryKey, kConfigFileValue, config);
+  testing::SetMachineValue(kConfigRegistryKey, kConfigFileValue, config);
   testing::SimulatorSession simulator(directory, kNetwork);
   if (!simulator.Ready()) return -1;
   RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Kalvento\\Tavex\\CardServer");
-  SetValue("Software\\Kalvento\\Tavex\\CardServer", "Card1", "127.0.0.1:" + std::to_string(simulator.CardPort(1)));
+  testing::SetMachineValue("Software\\Kalvento\\Tavex\\CardServer", "Card1", "127.0.0.1:" + std::to_string(simulator.CardPort(1)));
 
   testing::ProbeProcess driver(testing::ProgramDirectory() + "\\" + driverExe, "", directory);
   DriverControlBlock* block = nullptr;
@@ -140,7 +133,7 @@ void MeasureEvents(const std::string& directory, int count) {
   const std::vector<std::uint8_t> bytes = WriteDitImage(configuration, 0).bytes;
   std::ofstream(config, std::ios::binary | std::ios::trunc)
       .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  SetValue(kConfigRegistryKey, kConfigFileValue, config);
+  testing::SetMachineValue(kConfigRegistryKey, kConfigFileValue, config);
   CreateDirectoryA((directory + "\\LOGDATA").c_str(), nullptr);
   const std::string csv = directory + "\\LOGDATA\\VRT_LOG20240502.TXT";
   DeleteFileA(csv.c_str());
@@ -152,7 +145,7 @@ void MeasureEvents(const std::string& directory, int count) {
     { "card": 1, "port": 0, "stations": [ { "station": 7, "type": "EVR420" } ] } ] })");
   if (!simulator.Ready()) return;
   RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Kalvento\\Tavex\\CardServer");
-  SetValue("Software\\Kalvento\\Tavex\\CardServer", "Card1", "127.0.0.1:" + std::to_string(simulator.CardPort(1)));
+  testing::SetMachineValue("Software\\Kalvento\\Tavex\\CardServer", "Card1", "127.0.0.1:" + std::to_string(simulator.CardPort(1)));
   testing::ProbeProcess driver(testing::ProgramDirectory() + "\\VRTSPOLL.exe", "", directory);
   DriverControlBlock* block = nullptr;
   if (!testing::WaitFor([&] { return (block = testing::OpenExistingControlBlock()) != nullptr; }, 10s) ||

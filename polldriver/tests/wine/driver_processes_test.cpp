@@ -12,6 +12,7 @@
 #include "dit_codes.h"
 #include "dit_mapping.h"
 #include "dit_writer.h"
+#include "driver_session.h"
 #include "probe_process.h"
 #include "sample_configuration.h"
 #include "shared_access.h"
@@ -23,6 +24,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing::ProbeProcess;
 using testing::ProgramDirectory;
+using testing::Eventually;
 using testing::RingHas;
 using testing::SimulatorSession;
 using testing::WaitFor;
@@ -42,12 +44,8 @@ std::vector<std::uint8_t> PlantImage() {
   DitChannelSource channel = testing::SampleChannel(0, {device});
   channel.record.backup = channel.record.primary;
   channel.record.backup.port = 1;
-  channel.record.primary.retries = 1;
-  channel.record.primary.replyTimeout = 20;
-  channel.record.backup.retries = 1;
-  channel.record.backup.replyTimeout = 20;
-  channel.record.primary.failureDelay = 30;
-  channel.record.backup.failureDelay = 30;
+  testing::MakeLinkQuick(channel.record.primary);
+  testing::MakeLinkQuick(channel.record.backup);
   DitConfiguration configuration;
   configuration.channels.push_back(channel);
   return WriteDitImage(configuration, 1800000000).bytes;
@@ -89,75 +87,29 @@ std::vector<std::string> Sql(const std::vector<std::string>& statements) {
   return rows;
 }
 
-void SetRegistryValue(const char* key, const char* name, const std::string& value) {
-  HKEY handle = nullptr;
-  RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr);
-  RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                 static_cast<DWORD>(value.size() + 1));
-  RegCloseKey(handle);
-}
-
 class DriverProcesses : public ::testing::Test {
  protected:
   void SetUp() override {
-    char temp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, temp);
-    directory = std::string(temp) + "vrt-driver-" + std::to_string(::testing::UnitTest::GetInstance()->current_test_info()->line());
-    CreateDirectoryA(directory.c_str(), nullptr);
-    DeleteFileA((directory + "\\VRT_LOG.TXT").c_str());
-    simulator = std::make_unique<SimulatorSession>(directory, kNetwork);
     ASSERT_TRUE(simulator->Ready());
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Kalvento\\Tavex\\CardServer");
-    for (int card : {1, 2}) {
-      SetRegistryValue("Software\\Kalvento\\Tavex\\CardServer", ("Card" + std::to_string(card)).c_str(),
-                       "127.0.0.1:" + std::to_string(simulator->CardPort(card)));
-    }
     UseConfiguration(directory + "\\PLANT.VRT");
   }
 
-  void TearDown() override {
-    if (block != nullptr) SharedStore(block->RunRequest, kRequestExit);
-    if (driver) WaitFor([&] { return !driver->Running(); }, 5s);
-  }
-
-  void UseConfiguration(const std::string& path) {
-    configFile = path;
-    const std::vector<std::uint8_t> bytes = PlantImage();
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    file.close();
-    SetRegistryValue(kConfigRegistryKey, kConfigFileValue, path);
-  }
+  void UseConfiguration(const std::string& path) { session.UseConfiguration(path, PlantImage()); }
 
   std::unique_ptr<ProbeProcess> StartDriver(const std::string& arguments = "") {
-    auto process = std::make_unique<ProbeProcess>(ProgramDirectory() + "\\VRTSPOLL.exe", arguments, directory);
-    EXPECT_TRUE(process->Started());
-    EXPECT_TRUE(WaitFor([&] { return (block = testing::OpenExistingControlBlock()) != nullptr; }, 10s));
-    EXPECT_TRUE(WaitFor([&] { return block && SharedLoad(block->RunState) == kStateRunning; }, 10s));
-    return process;
-  }
-
-  // Asks the client until the answer starts with `expected`.
-  bool Eventually(ProbeProcess& client, const std::string& command, const std::string& expected,
-                  std::chrono::milliseconds timeout = 10s) {
-    std::string last;
-    const bool seen = WaitFor(
-        [&] {
-          last = client.Ask(command, command.substr(0, command.find(' ')));
-          return last.rfind(expected, 0) == 0;
-        },
-        timeout);
-    if (!seen) ADD_FAILURE() << "last answer to \"" << command << "\": " << last;
-    return seen;
+    return session.StartDriver(arguments);
   }
 
   static std::string Probe() { return ProgramDirectory() + "\\dit_probe_nio.exe"; }
 
-  std::string directory;
-  std::string configFile;
-  std::unique_ptr<SimulatorSession> simulator;
-  std::unique_ptr<ProbeProcess> driver;
-  DriverControlBlock* block = nullptr;
+  testing::DriverSession session{
+      "vrt-driver-" + std::to_string(::testing::UnitTest::GetInstance()->current_test_info()->line()), kNetwork,
+      {1, 2}};
+  std::string& directory = session.directory;
+  std::string& configFile = session.configFile;
+  std::unique_ptr<SimulatorSession>& simulator = session.simulator;
+  std::unique_ptr<ProbeProcess>& driver = session.driver;
+  DriverControlBlock*& block = session.block;
 };
 
 TEST_F(DriverProcesses, PolledValuesLandAndAClientWriteReachesTheStation) {
@@ -269,7 +221,7 @@ class RecorderRun : public DriverProcesses {
       { "card": 1, "port": 0, "stations": [ { "station": 7, "type": "EVR420" } ] } ] })");
     ASSERT_TRUE(simulator->Ready());
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Kalvento\\Tavex\\CardServer");
-    SetRegistryValue("Software\\Kalvento\\Tavex\\CardServer", "Card1",
+    testing::SetMachineValue("Software\\Kalvento\\Tavex\\CardServer", "Card1",
                      "127.0.0.1:" + std::to_string(simulator->CardPort(1)));
     DitPollRecord events = testing::SamplePollRecord(0, 14, kDataDigital, kExceptionDisabled, kPollKindEvent);
     events.pollTime = 10;
@@ -398,7 +350,7 @@ TEST_F(DriverProcesses, RecorderEventsReachTheImageTheMessagesAndTheDaysFiles) {
                   { "code": 9402, "state": 1 } ] } ] } ] })");
   ASSERT_TRUE(simulator->Ready());
   RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Kalvento\\Tavex\\CardServer");
-  SetRegistryValue("Software\\Kalvento\\Tavex\\CardServer", "Card1",
+  testing::SetMachineValue("Software\\Kalvento\\Tavex\\CardServer", "Card1",
                    "127.0.0.1:" + std::to_string(simulator->CardPort(1)));
   DitPollRecord events = testing::SamplePollRecord(0, 14, kDataDigital, kExceptionDisabled, kPollKindEvent);
   events.pollTime = 20;
