@@ -134,7 +134,7 @@ TEST_F(NioProcesses, APointKeepsWorkingAcrossAReloadThatMovedItsDevice) {
   // The driver reloads the file at a stop: FAN now comes first.
   session.UseConfiguration(session.configFile, PlantImage(true));
   ASSERT_TRUE(session.Request(kRequestStop, kStateStopped, 10s));
-  EXPECT_EQ(SharedLoad(session.block->MapGeneration), 1);
+  EXPECT_TRUE(WaitFor([&] { return SharedLoad(session.block->LoadedGeneration) == 1; }, 10s));
   EXPECT_TRUE(Eventually(*client, "readex 0", "readex 0 28 "));
   ASSERT_TRUE(session.Request(kRequestStart, kStateRunning, 10s));
 
@@ -151,6 +151,7 @@ TEST_F(NioProcesses, TheAliveFlagFollowsTheDriversCycles) {
   Sleep(100);
   EXPECT_EQ(client->Ask("alive", "alive"), "alive 1 1 Harnix Tavex V6.9.10");
   ASSERT_TRUE(session.Request(kRequestStop, kStateStopped, 10s));
+  ASSERT_TRUE(WaitFor([&] { return SharedLoad(session.block->LoadedGeneration) == 1; }, 10s));
   client->Ask("alive", "alive");  // sees the reloaded image's counter once
   Sleep(100);
   EXPECT_EQ(client->Ask("alive", "alive"), "alive 1 0 Harnix Tavex V6.9.10");
