@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "dit_codes.h"
+#include "dit_mapping.h"
 #include "dit_writer.h"
 #include "driver_session.h"
 #include "probe_process.h"
@@ -158,6 +159,28 @@ TEST_F(NioProcesses, TheAliveFlagFollowsTheDriversCycles) {
   ASSERT_TRUE(session.Request(kRequestStart, kStateRunning, 10s));
   Sleep(100);
   EXPECT_EQ(client->Ask("alive", "alive"), "alive 1 1 Harnix Tavex V6.9.10");
+}
+
+// No driver runs yet: the first client to load the library starts the one
+// registered under DriverExe and waits for it.
+class NioFirstClient : public NioProcesses {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(session.simulator->Ready());
+    session.UseConfiguration(session.directory + "\\PLANT.VRT", PlantImage(false));
+    testing::SetConfigValue(kDriverExeValue, ProgramDirectory() + "\\VRTSPOLL.exe");
+  }
+  void TearDown() override { testing::DeleteConfigValue(kDriverExeValue); }
+};
+
+TEST_F(NioFirstClient, LoadingTheLibraryStartsTheDriver) {
+  ASSERT_EQ(testing::OpenExistingControlBlock(), nullptr);
+  auto client = StartClient();
+  session.block = testing::OpenExistingControlBlock();
+  ASSERT_NE(session.block, nullptr);
+  ASSERT_EQ(client->Ask("point 0 PUMP:DIT:257 1", "point"), "point 0 1");
+  EXPECT_TRUE(Eventually(*client, "readex 0", "readex 0 192 R4 22"));
+  EXPECT_EQ(SharedLoad(session.block->RunState), kStateRunning);
 }
 
 // The command-line client, run as a user runs it.
