@@ -84,6 +84,7 @@ bool DitMapping::init_dit() {
   channelCount_ = header_->channelCount;
   deviceCount_ = header_->deviceCount;
   pollRecordCount_ = header_->pollRecordCount;
+  attachedSaveTime_ = header_->saveTime;
   attached_ = true;
   attachedGeneration_ = controlBlock_ ? SharedLoad(controlBlock_->MapGeneration) : 0;
   lastMappedIndex_ = kNoLastMapped;
@@ -113,8 +114,24 @@ void DitMapping::ReMapDIT() {
       }
     }
     init_dit();
+  } else if (attached_ && SharedLoad(block.LoadedGeneration) == SharedLoad(block.MapGeneration) &&
+             ImageReplacedUnderView()) {
+    // Generation numbers come round again (1, 2, 3, 1): after three reloads
+    // without an access from this process the number matches, and the
+    // driver, finding this process still holding the mapping of that name,
+    // has loaded the new file into it. Attach afresh so that the counts and
+    // the checks follow the new file.
+    Detach();
+    init_dit();
   }
   SharedStore(block.KeepAlive, kKeepAliveValue);
+}
+
+bool DitMapping::ImageReplacedUnderView() const {
+  if (header_ == nullptr) return false;
+  const std::uint32_t saveTime = header_->saveTime;
+  return saveTime != attachedSaveTime_ || header_->channelCount != channelCount_ ||
+         header_->deviceCount != deviceCount_ || header_->pollRecordCount != pollRecordCount_;
 }
 
 DitHeader* DitMapping::nio_map_hdr() {

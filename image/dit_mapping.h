@@ -94,6 +94,7 @@ class DitMapping {
 
  private:
   void Detach();
+  bool ImageReplacedUnderView() const;
 
   const MappingFlavour flavour_;
   MappingPlatform& platform_;
@@ -106,6 +107,7 @@ class DitMapping {
   int deviceCount_ = 0;
   int pollRecordCount_ = 0;
   int attachedGeneration_ = 0;
+  std::uint32_t attachedSaveTime_ = 0;
   int lastMappedIndex_ = kNoLastMapped;
   DitPollRecord* lastMappedRecord_ = nullptr;
 };

@@ -113,6 +113,32 @@ TEST_F(Mapping, ClientsFollowEveryReloadToTheNextGeneration) {
   EXPECT_TRUE(WasLogged("nio_poll_reload()"));
 }
 
+TEST_F(Mapping, AnIdleClientFollowsAFileLoadedIntoTheMappingItStillHolds) {
+  auto driver = StartDriver();
+  driver->mapping.nio_poll_reload();  // generation 1
+  Process client(system, kNioFlavour);
+  ASSERT_NE(client.mapping.nio_map_dev(3), nullptr);
+  EXPECT_EQ(client.mapping.AttachedGeneration(), 1);
+  ASSERT_EQ(client.mapping.DeviceCount(), 4);
+
+  // Three reloads while the client looks away; the last, a smaller plant,
+  // lands in the generation-1 mapping the client still holds.
+  driver->mapping.nio_poll_reload();
+  driver->mapping.nio_poll_reload();
+  system.files["C:\\VRT\\PLANT.VRT"] = testing::SampleImage(1, 1, 2);
+  DitImage(system.files["C:\\VRT\\PLANT.VRT"].data(), system.files["C:\\VRT\\PLANT.VRT"].size())
+      .Header()->saveTime += 1;
+  driver->mapping.nio_poll_reload();
+  ASSERT_EQ(Block().MapGeneration, 1);
+  ASSERT_TRUE(driver->mapping.Attached());
+
+  ASSERT_NE(client.mapping.nio_map_hdr(), nullptr);
+  EXPECT_EQ(client.mapping.DeviceCount(), 1);
+  EXPECT_EQ(client.mapping.PollRecordCount(), 2);
+  EXPECT_EQ(client.mapping.nio_map_dev(3), nullptr);
+  EXPECT_FALSE(WasLogged("init_dit() Corrupted file"));
+}
+
 TEST_F(Mapping, AClientWaitsForALiveDriverToFinishLoading) {
   auto driver = StartDriver();
   Process client(system, kNioFlavour);

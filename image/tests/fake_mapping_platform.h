@@ -65,6 +65,13 @@ class FakePlatform final : public MappingPlatform {
   SharedView CreateImage(const char* mapName, DriverControlBlock&) override {
     auto file = system_.files.find(system_.registry[kConfigFileValue]);
     if (file == system_.files.end()) return {};
+    // As on Windows: while some process still holds a mapping of this name,
+    // creating it opens that one, and the file is copied into it if it fits.
+    if (std::shared_ptr<Bytes> existing = system_.mappings[mapName].lock()) {
+      if (existing->size() < file->second.size()) return {};
+      std::copy(file->second.begin(), file->second.end(), existing->begin());
+      return Hold(existing);
+    }
     auto mapping = std::make_shared<Bytes>(file->second);
     system_.mappings[mapName] = mapping;
     return Hold(mapping);
