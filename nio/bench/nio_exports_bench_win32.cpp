@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -113,10 +112,7 @@ int main(int argc, char** argv) {
   char temp[MAX_PATH] = {};
   GetTempPathA(MAX_PATH, temp);
   const std::string path = std::string(temp) + "vrt-nio-bench.vrt";
-  const std::vector<std::uint8_t> image = vrt::testing::LargestImage(vrt::kStatusGood);
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
-                                              static_cast<std::streamsize>(image.size()));
-  vrt::testing::SetConfigValue(vrt::kConfigFileValue, path);
+  vrt::testing::InstallConfiguration(path, vrt::testing::LargestImage(vrt::kStatusGood));
   ProbeProcess driver(ProgramDirectory() + "\\dit_probe_driver.exe", "");
   if (driver.Expect("serving", 30s) != "serving") {
     std::fprintf(stderr, "the stand-in driver did not load the image\n");

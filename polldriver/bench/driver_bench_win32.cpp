@@ -42,9 +42,7 @@ void WriteConfiguration(const std::string& path, std::uint32_t pollTime) {
   record.accessTime = kAccessNeverExpires;
   DitConfiguration configuration;
   configuration.channels.push_back(testing::SampleChannel(0, {testing::SampleDevice("BENCH", 5, {record})}));
-  const std::vector<std::uint8_t> bytes = WriteDitImage(configuration, 0).bytes;
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  testing::InstallConfiguration(path, WriteDitImage(configuration, 0).bytes);
 }
 
 long Reads(testing::SimulatorSession& simulator) {
@@ -59,11 +57,9 @@ long Reads(testing::SimulatorSession& simulator) {
 double Measure(const std::string& directory, const std::string& driverExe, std::uint32_t pollTime, int seconds) {
   const std::string config = directory + "\\BENCH.VRT";
   WriteConfiguration(config, pollTime);
-  testing::SetMachineValue(kConfigRegistryKey, kConfigFileValue, config);
   testing::SimulatorSession simulator(directory, kNetwork);
   if (!simulator.Ready()) return -1;
-  RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Kalvento\\Tavex\\CardServer");
-  testing::SetMachineValue("Software\\Kalvento\\Tavex\\CardServer", "Card1", "127.0.0.1:" + std::to_string(simulator.CardPort(1)));
+  simulator.ServeCards({1});
 
   testing::ProbeProcess driver(testing::ProgramDirectory() + "\\" + driverExe, "", directory);
   DriverControlBlock* block = nullptr;
@@ -130,10 +126,7 @@ void MeasureEvents(const std::string& directory, int count) {
   recorder.record.hardwareType = 3;
   DitConfiguration configuration;
   configuration.channels.push_back(testing::SampleChannel(0, {recorder}));
-  const std::vector<std::uint8_t> bytes = WriteDitImage(configuration, 0).bytes;
-  std::ofstream(config, std::ios::binary | std::ios::trunc)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  testing::SetMachineValue(kConfigRegistryKey, kConfigFileValue, config);
+  testing::InstallConfiguration(config, WriteDitImage(configuration, 0).bytes);
   CreateDirectoryA((directory + "\\LOGDATA").c_str(), nullptr);
   const std::string csv = directory + "\\LOGDATA\\VRT_LOG20240502.TXT";
   DeleteFileA(csv.c_str());
@@ -144,8 +137,7 @@ void MeasureEvents(const std::string& directory, int count) {
   testing::SimulatorSession simulator(directory, R"({ "control_port": 0, "cards": [
     { "card": 1, "port": 0, "stations": [ { "station": 7, "type": "EVR420" } ] } ] })");
   if (!simulator.Ready()) return;
-  RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Kalvento\\Tavex\\CardServer");
-  testing::SetMachineValue("Software\\Kalvento\\Tavex\\CardServer", "Card1", "127.0.0.1:" + std::to_string(simulator.CardPort(1)));
+  simulator.ServeCards({1});
   testing::ProbeProcess driver(testing::ProgramDirectory() + "\\VRTSPOLL.exe", "", directory);
   DriverControlBlock* block = nullptr;
   if (!testing::WaitFor([&] { return (block = testing::OpenExistingControlBlock()) != nullptr; }, 10s) ||

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <fstream>
-
 #include "dit_mapping.h"
 #include "shared_access.h"
 
@@ -12,30 +10,23 @@ namespace vrt::testing {
 
 using namespace std::chrono_literals;
 
-void SetMachineValue(const char* key, const char* name, const std::string& value) {
-  HKEY handle = nullptr;
-  RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr);
-  RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                 static_cast<DWORD>(value.size() + 1));
-  RegCloseKey(handle);
-}
-
 DriverSession::DriverSession(const std::string& name, const std::string& networkJson, const std::vector<int>& cards) {
   char temp[MAX_PATH] = {};
   GetTempPathA(MAX_PATH, temp);
   directory = std::string(temp) + name;
   CreateDirectoryA(directory.c_str(), nullptr);
   DeleteFileA((directory + "\\VRT_LOG.TXT").c_str());
+  UseNetwork(networkJson, cards);
+}
+
+void DriverSession::UseNetwork(const std::string& networkJson, const std::vector<int>& cards) {
+  simulator.reset();
   simulator = std::make_unique<SimulatorSession>(directory, networkJson);
   if (!simulator->Ready()) {
     ADD_FAILURE() << "the simulator did not start";
     return;
   }
-  RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Kalvento\\Tavex\\CardServer");
-  for (int card : cards) {
-    SetMachineValue("Software\\Kalvento\\Tavex\\CardServer", ("Card" + std::to_string(card)).c_str(),
-                    "127.0.0.1:" + std::to_string(simulator->CardPort(card)));
-  }
+  simulator->ServeCards(cards);
 }
 
 DriverSession::~DriverSession() {
@@ -45,10 +36,7 @@ DriverSession::~DriverSession() {
 
 void DriverSession::UseConfiguration(const std::string& path, const std::vector<std::uint8_t>& image) {
   configFile = path;
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
-  file.close();
-  SetMachineValue(kConfigRegistryKey, kConfigFileValue, path);
+  InstallConfiguration(path, image);
 }
 
 std::unique_ptr<ProbeProcess> DriverSession::StartDriver(const std::string& arguments) {

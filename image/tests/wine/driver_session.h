@@ -20,6 +20,8 @@ class DriverSession {
   // Makes a directory named after the running test, starts the simulator
   // there on `networkJson` and points card server cards `cards` at it.
   DriverSession(const std::string& name, const std::string& networkJson, const std::vector<int>& cards);
+  // Replaces the simulator by one on another network (before the driver starts).
+  void UseNetwork(const std::string& networkJson, const std::vector<int>& cards);
   // Asks a running driver to exit and waits for it.
   ~DriverSession();
 
@@ -42,8 +44,5 @@ class DriverSession {
 // answer as a test failure when it never does.
 bool Eventually(ProbeProcess& client, const std::string& command, const std::string& expected,
                 std::chrono::milliseconds timeout = std::chrono::seconds(10));
-
-// A value under HKLM.
-void SetMachineValue(const char* key, const char* name, const std::string& value);
 
 }  // namespace vrt::testing

@@ -34,7 +34,6 @@ class ImageProcesses : public ::testing::Test {
     DeleteFileA((directory + "\\probe_starts.txt").c_str());
     configFile = directory + "\\PLANT.VRT";
     WriteConfiguration(testing::SampleImage(2, 2, 2));
-    testing::SetConfigValue(kConfigFileValue, configFile);
     testing::DeleteConfigValue(kDriverExeValue);
   }
 
@@ -42,10 +41,7 @@ class ImageProcesses : public ::testing::Test {
     if (block != nullptr) SharedStore(block->RunRequest, kRequestExit);
   }
 
-  void WriteConfiguration(const std::vector<std::uint8_t>& bytes) {
-    std::ofstream file(configFile, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  }
+  void WriteConfiguration(const std::vector<std::uint8_t>& bytes) { testing::InstallConfiguration(configFile, bytes); }
 
   static std::string Probe(const char* flavour) { return ProgramDirectory() + "\\dit_probe_" + flavour + ".exe"; }
 

@@ -1,6 +1,7 @@
 #include "probe_process.h"
 
 #include <algorithm>
+#include <fstream>
 
 #include "dit_mapping.h"
 #include "shared_access.h"
@@ -123,13 +124,15 @@ bool MappingExists(const char* name) {
   return true;
 }
 
-void SetConfigValue(const char* name, const std::string& value) {
-  HKEY key = nullptr;
-  RegCreateKeyExA(HKEY_LOCAL_MACHINE, kConfigRegistryKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-  RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+void SetMachineValue(const char* key, const char* name, const std::string& value) {
+  HKEY handle = nullptr;
+  RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr);
+  RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                  static_cast<DWORD>(value.size() + 1));
-  RegCloseKey(key);
+  RegCloseKey(handle);
 }
+
+void SetConfigValue(const char* name, const std::string& value) { SetMachineValue(kConfigRegistryKey, name, value); }
 
 void DeleteConfigValue(const char* name) {
   HKEY key = nullptr;
@@ -137,6 +140,12 @@ void DeleteConfigValue(const char* name) {
     RegDeleteValueA(key, name);
     RegCloseKey(key);
   }
+}
+
+void InstallConfiguration(const std::string& path, const std::vector<std::uint8_t>& image) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+  SetConfigValue(kConfigFileValue, path);
 }
 
 std::vector<std::string> RingMessages(const DriverControlBlock& block) {

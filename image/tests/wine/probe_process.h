@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -67,9 +68,15 @@ bool WaitFor(Condition condition, std::chrono::milliseconds timeout) {
   return true;
 }
 
+// A string value under HKLM\`key`, the key created when missing.
+void SetMachineValue(const char* key, const char* name, const std::string& value);
+
 // Registry values under HKLM\Software\Kalvento\Tavex\Config.
 void SetConfigValue(const char* name, const std::string& value);
 void DeleteConfigValue(const char* name);
+
+// Writes `image` to `path` and registers it as ConfigFile.
+void InstallConfiguration(const std::string& path, const std::vector<std::uint8_t>& image);
 
 // All messages in the ring, oldest slot first, as "ATTRIBUTE TEXT".
 std::vector<std::string> RingMessages(const DriverControlBlock& block);

@@ -57,6 +57,14 @@ int SimulatorSession::CardPort(int card) const {
   return found == cardPorts_.end() ? 0 : found->second;
 }
 
+void SimulatorSession::ServeCards(const std::vector<int>& cards) const {
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Kalvento\\Tavex\\CardServer");
+  for (int card : cards) {
+    SetMachineValue("Software\\Kalvento\\Tavex\\CardServer", ("Card" + std::to_string(card)).c_str(),
+                    "127.0.0.1:" + std::to_string(CardPort(card)));
+  }
+}
+
 std::vector<std::string> SimulatorSession::Command(const std::string& line) {
   std::vector<std::string> answer;
   if (!ready_) return {"ERR simulator not running"};

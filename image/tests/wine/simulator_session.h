@@ -21,6 +21,8 @@ class SimulatorSession {
   bool Ready() const { return ready_; }
   // The TCP port of card n, 0 when the card is not served.
   int CardPort(int card) const;
+  // Points the card server's cards `cards` (and no others) at this simulator.
+  void ServeCards(const std::vector<int>& cards) const;
   // Sends one control command; the answer's lines without the final "OK",
   // or a single "ERR ..." line.
   std::vector<std::string> Command(const std::string& line);

@@ -8,7 +8,6 @@
 #include <oleauto.h>
 
 #include <cstring>
-#include <fstream>
 
 #include "dit_codes.h"
 #include "dit_image.h"
@@ -52,9 +51,7 @@ class VrtstsrExports : public ::testing::Test {
     GetTempPathA(MAX_PATH, temp);
     const std::string path = std::string(temp) + "vrt-exports.vrt";
     const std::vector<std::uint8_t> bytes = PanelImage();
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
-    testing::SetConfigValue(kConfigFileValue, path);
+    testing::InstallConfiguration(path, bytes);
     driver = std::make_unique<ProbeProcess>(ProgramDirectory() + "\\dit_probe_driver.exe", "");
     ASSERT_EQ(driver->Expect("serving"), "serving");
     // The test's own view of the served image.

@@ -216,13 +216,9 @@ TEST_F(DriverProcesses, WithTheConsolePausedTheRingAndTheLogFileStillFill) {
 class RecorderRun : public DriverProcesses {
  protected:
   void StartRecorder(const std::string& dataSource, const std::string& moreSettings = "") {
-    simulator.reset();
-    simulator = std::make_unique<SimulatorSession>(directory, R"({ "control_port": 0, "cards": [
-      { "card": 1, "port": 0, "stations": [ { "station": 7, "type": "EVR420" } ] } ] })");
+    session.UseNetwork(R"({ "control_port": 0, "cards": [
+      { "card": 1, "port": 0, "stations": [ { "station": 7, "type": "EVR420" } ] } ] })", {1});
     ASSERT_TRUE(simulator->Ready());
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Kalvento\\Tavex\\CardServer");
-    testing::SetMachineValue("Software\\Kalvento\\Tavex\\CardServer", "Card1",
-                     "127.0.0.1:" + std::to_string(simulator->CardPort(1)));
     DitPollRecord events = testing::SamplePollRecord(0, 14, kDataDigital, kExceptionDisabled, kPollKindEvent);
     events.pollTime = 10;
     DitPollRecord inputs = testing::SamplePollRecord(32, 16, kDataUnsigned);
@@ -230,9 +226,7 @@ class RecorderRun : public DriverProcesses {
     recorder.record.hardwareType = kHardwareEVR420;
     DitConfiguration configuration;
     configuration.channels.push_back(testing::SampleChannel(0, {recorder}));
-    const std::vector<std::uint8_t> bytes = WriteDitImage(configuration, 0).bytes;
-    std::ofstream(configFile, std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    session.UseConfiguration(configFile, WriteDitImage(configuration, 0).bytes);
     CreateDirectoryA((directory + "\\LOGDATA").c_str(), nullptr);
     DeleteFileA((directory + "\\LOGDATA\\VRT_LOG20240502.TXT").c_str());
     std::ofstream(directory + "\\VRT.INI", std::ios::trunc)
@@ -341,17 +335,13 @@ TEST_F(RecorderRun, AnEmptyDataSourceNameIsReportedAndTheFilesStillFill) {
 // An event recorder with a queue of events: they are drained into the image,
 // the driver's messages and the days' CSV files.
 TEST_F(DriverProcesses, RecorderEventsReachTheImageTheMessagesAndTheDaysFiles) {
-  simulator.reset();
-  simulator = std::make_unique<SimulatorSession>(directory, R"({ "control_port": 0, "cards": [
+  session.UseNetwork(R"({ "control_port": 0, "cards": [
     { "card": 1, "port": 0, "stations": [ { "station": 7, "type": "EVR420", "clock": "2024-05-01 08:00:00",
       "events": [ { "code": 33, "state": 1, "time": "2024-05-01 07:59:58.250" },
                   { "code": 50, "state": 1, "time": "2024-04-30 23:59:59.999" },
                   { "code": 300, "state": 1, "time": "2024-05-01 08:00:01.000" },
-                  { "code": 9402, "state": 1 } ] } ] } ] })");
+                  { "code": 9402, "state": 1 } ] } ] } ] })", {1});
   ASSERT_TRUE(simulator->Ready());
-  RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Kalvento\\Tavex\\CardServer");
-  testing::SetMachineValue("Software\\Kalvento\\Tavex\\CardServer", "Card1",
-                   "127.0.0.1:" + std::to_string(simulator->CardPort(1)));
   DitPollRecord events = testing::SamplePollRecord(0, 14, kDataDigital, kExceptionDisabled, kPollKindEvent);
   events.pollTime = 20;
   DitPollRecord inputs = testing::SamplePollRecord(32, 4, kDataSigned);
@@ -360,9 +350,7 @@ TEST_F(DriverProcesses, RecorderEventsReachTheImageTheMessagesAndTheDaysFiles) {
   recorder.record.hardwareType = kHardwareEVR420;
   DitConfiguration configuration;
   configuration.channels.push_back(testing::SampleChannel(0, {recorder}));
-  const std::vector<std::uint8_t> bytes = WriteDitImage(configuration, 0).bytes;
-  std::ofstream(configFile, std::ios::binary | std::ios::trunc)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  session.UseConfiguration(configFile, WriteDitImage(configuration, 0).bytes);
   CreateDirectoryA((directory + "\\LOGDATA").c_str(), nullptr);
   for (const char* day : {"20240501", "20240430"}) DeleteFileA((directory + "\\LOGDATA\\VRT_LOG" + day + ".TXT").c_str());
   std::ofstream(directory + "\\VRT.INI", std::ios::trunc)
