@@ -20,6 +20,7 @@
 #include "probe_process.h"
 #include "sample_configuration.h"
 #include "vrtstsr.h"
+#include "vrtstsr_point.h"
 
 namespace {
 
@@ -46,12 +47,7 @@ bool Bind(HMODULE module, Entry& entry, const char* name) {
   return entry != nullptr;
 }
 
-struct Point {
-  NioAddress address{};
-  NioDeviceText deviceText{};
-  NioBlock block{0, &address, &deviceText};
-  NioValueSpec valueSpec{};
-};
+using Point = NioPoint;
 
 // One analog 12BN point (EGU 0..100) on the first register of every poll
 // record, found through the enumeration exports.
@@ -64,13 +60,13 @@ std::vector<Point> AllPoints(const Exports& nio) {
   for (std::uint32_t d = 0; d < deviceCount; ++d) names.emplace_back(devices + d * NIO_ENUMERATION_SLOT);
   nio.free(devices);
   std::vector<Point> points;
-  points.reserve(10000);
   for (const std::string& name : names) {
     std::uint32_t recordCount = 0;
     char* records = nullptr;
     nio.enumPollRecs(&status, name.c_str(), &recordCount, &records);
     for (std::uint32_t r = 0; r < recordCount; ++r) {
       const char* text = records + r * NIO_ENUMERATION_SLOT;  // "DIT:start - end"
+      if (std::strncmp(text, "DIT:", 4) != 0) continue;
       const std::string address = name + ":DIT:" + std::to_string(std::atoi(text + 4));
       Point& point = points.emplace_back();
       point.valueSpec.valueKind = NIO_KIND_ANALOG;

@@ -14,6 +14,7 @@
 #include "control_block.h"
 #include "nio_arguments.h"
 #include "vrtstsr.h"
+#include "vrtstsr_point.h"
 
 namespace {
 
@@ -82,12 +83,8 @@ BOOL WINAPI OnConsoleControl(DWORD) {
 }
 
 // One point with the records the library works on.
-struct Point {
+struct Point : NioPoint {
   std::string text;
-  NioAddress address{};
-  NioDeviceText deviceText{};
-  NioBlock block{0, &address, &deviceText};
-  NioValueSpec valueSpec{};
   bool notified = false;  // registered for change notification
   std::string lastShown;  // for points watched by polling
 };

@@ -26,15 +26,11 @@
 #include <vector>
 
 #include "vrtstsr.h"
+#include "vrtstsr_point.h"
 
 namespace {
 
-struct Point {
-  NioAddress address{};
-  NioDeviceText deviceText{};
-  NioBlock block{0, &address, &deviceText};
-  NioValueSpec valueSpec{};
-};
+using Point = NioPoint;
 
 void Answer(const std::string& line) {
   std::printf("%s\n", line.c_str());
@@ -72,7 +68,6 @@ int main() {
       int kind = 1;
       words >> address >> kind;
       point = Point{};
-      point.block = NioBlock{0, &point.address, &point.deviceText};
       point.valueSpec.valueKind = static_cast<std::uint8_t>(kind);
       point.valueSpec.eguSpan = 100.0f;
       nio_paddr(&status, &point.block, &point.valueSpec, address.c_str());

@@ -16,6 +16,7 @@
 #include "probe_process.h"
 #include "sample_configuration.h"
 #include "vrtstsr.h"
+#include "vrtstsr_point.h"
 
 namespace vrt {
 namespace {
@@ -37,12 +38,7 @@ std::vector<std::uint8_t> PanelImage() {
   return WriteDitImage(configuration, 1800000000).bytes;
 }
 
-struct Point {
-  NioAddress address{};
-  NioDeviceText deviceText{};
-  NioBlock block{0, &address, &deviceText};
-  NioValueSpec valueSpec{};
-};
+using Point = NioPoint;
 
 class VrtstsrExports : public ::testing::Test {
  protected:
