@@ -146,6 +146,46 @@ std::uint16_t NioQuality(std::uint16_t callStatus, std::uint16_t valueStatus, st
   return static_cast<std::uint16_t>((callerQuality & 0xFF03) + added);
 }
 
+NioVariantKind NioVariantKindOf(const NioValueSpec* valueSpec) {
+  switch (valueSpec != nullptr ? valueSpec->valueKind : 0) {
+    case kValueKindAnalog: return NioVariantKind::kFloat;
+    case kValueKindDigital: return NioVariantKind::kBoolean;
+    case kValueKindText: return NioVariantKind::kText;
+    default: return NioVariantKind::kUnsupported;
+  }
+}
+
+NioVariantRead NioReadForVariant(NioProcess& process, std::uint16_t* status, NioBlock* block,
+                                 const NioValueSpec* valueSpec, std::uint64_t* timeStamp, std::uint16_t* quality) {
+  alignas(8) std::uint8_t buffer[8] = {};
+  NioValue read{0, sizeof buffer, 0, buffer};
+  std::uint16_t callStatus = kNioOk;
+  nio_read(process, &callStatus, block, valueSpec, &read);
+  if (timeStamp != nullptr) *timeStamp = process.lastTimeStamp;
+  SetStatus(status, callStatus);
+  NioVariantRead result;
+  if (quality == nullptr) return result;
+  *quality = NioQuality(callStatus, read.valueStatus, *quality);
+  result.kind = NioVariantKindOf(valueSpec);
+  if (result.kind == NioVariantKind::kUnsupported) SetStatus(status, kNioUnsupportedKind);
+  std::memcpy(&result.number, buffer, sizeof result.number);
+  result.boolean = (buffer[0] & 1u) != 0;
+  return result;
+}
+
+void NioSendNumber(NioProcess& process, std::uint16_t* status, NioBlock* block, const NioValueSpec* valueSpec,
+                   float number) {
+  NioValue value{kValueTagFloat, sizeof number, 0, &number};
+  nio_send(process, status, block, valueSpec, &value);
+}
+
+void NioSendBoolean(NioProcess& process, std::uint16_t* status, NioBlock* block, const NioValueSpec* valueSpec,
+                    bool boolean) {
+  std::uint8_t bit = boolean ? 1 : 0;
+  NioValue value{kValueTagBoolean, sizeof bit, 0, &bit};
+  nio_send(process, status, block, valueSpec, &value);
+}
+
 // The checks nio_read and nio_send share: a point with its address, device
 // text and value description, and a value to read into or send from.
 static bool UsableArguments(std::uint16_t* status, const NioBlock* block, const NioValueSpec* valueSpec,

@@ -68,6 +68,32 @@ void nio_send(NioProcess& process, std::uint16_t* status, NioBlock* block, const
 // polled, 84 for a value out of range and 0 (bad) for anything else.
 std::uint16_t NioQuality(std::uint16_t callStatus, std::uint16_t valueStatus, std::uint16_t callerQuality);
 
+// What the VARIANT functions exchange for a point of a value kind: a float
+// (VT_R4), a boolean (VT_BOOL), nothing for text points (the VARIANT is left
+// alone), or nothing because the kind is not supported (status 510).
+enum class NioVariantKind { kUnsupported, kText, kFloat, kBoolean };
+NioVariantKind NioVariantKindOf(const NioValueSpec* valueSpec);
+
+// nio_readEx before its value becomes a VARIANT: nio_read into an 8-byte
+// buffer and the process's last time stamp into `timeStamp` (when given);
+// with a quality, the quality of the read and the value in the point's
+// VARIANT form (status 510 for unsupported kinds). Without a quality the
+// result says kText, so that the caller's VARIANT is not touched.
+struct NioVariantRead {
+  NioVariantKind kind = NioVariantKind::kText;
+  float number = 0.0f;
+  bool boolean = false;
+};
+NioVariantRead NioReadForVariant(NioProcess& process, std::uint16_t* status, NioBlock* block,
+                                 const NioValueSpec* valueSpec, std::uint64_t* timeStamp, std::uint16_t* quality);
+
+// nio_sendEx once the VARIANT is converted to the point's kind: a float for
+// analog points, a boolean (sent as 1 or 0) for digital ones.
+void NioSendNumber(NioProcess& process, std::uint16_t* status, NioBlock* block, const NioValueSpec* valueSpec,
+                   float number);
+void NioSendBoolean(NioProcess& process, std::uint16_t* status, NioBlock* block, const NioValueSpec* valueSpec,
+                    bool boolean);
+
 inline constexpr std::uint16_t kQualityGood = NIO_QUALITY_GOOD;
 inline constexpr std::uint16_t kQualityCommFailure = NIO_QUALITY_COMM_FAILURE;
 inline constexpr std::uint16_t kQualityOutOfService = NIO_QUALITY_OUT_OF_SERVICE;

@@ -390,6 +390,59 @@ TEST_F(Data, DigitalReadsTakeTheBitsTimeStampWhereThereIsOne) {
   EXPECT_EQ(process.lastTimeStamp, stamp);
 }
 
+// What the VARIANT functions build on: the value in its VARIANT form, the
+// quality and the last time stamp, or the reasons to leave the VARIANT alone.
+TEST_F(Data, ReadsForVariantsCarryKindQualityAndTimeStamp) {
+  Point analog, bit, text;
+  Analog(analog, "PUMP1:DIT:101", 3);
+  ASSERT_EQ(Parse(bit, "PUMP1:DIT:102:2", kValueKindDigital), 0);
+  ASSERT_EQ(Parse(text, "TEXTDEV:DIT:2", kValueKindText), 0);
+  Words(kPumpUnsigned, kValueArea)[1] = 2048;
+  Words(kPumpUnsigned, kValueArea)[2] = 0x0004;
+  const std::uint64_t stamp = 0x01D9C0FFEE654321ull;
+  std::memcpy(Image().Area(kPumpUnsigned, kTimeStampArea) + 8 * (2 * 16 + 2), &stamp, 8);
+
+  std::uint16_t status = 0xEEEE, quality = 0x0101;
+  std::uint64_t timeStamp = 99;
+  NioVariantRead read = NioReadForVariant(process, &status, &analog.block, &analog.valueSpec, &timeStamp, &quality);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(quality, kQualityGood);
+  EXPECT_EQ(read.kind, NioVariantKind::kFloat);
+  EXPECT_NEAR(read.number, 50.0122f, 0.0001f);
+  EXPECT_EQ(timeStamp, 0u);
+
+  read = NioReadForVariant(process, &status, &bit.block, &bit.valueSpec, &timeStamp, &quality);
+  EXPECT_EQ(read.kind, NioVariantKind::kBoolean);
+  EXPECT_TRUE(read.boolean);
+  EXPECT_EQ(timeStamp, stamp);
+
+  EXPECT_EQ(NioReadForVariant(process, &status, &text.block, &text.valueSpec, &timeStamp, &quality).kind,
+            NioVariantKind::kText);
+  EXPECT_EQ(NioReadForVariant(process, &status, &analog.block, &analog.valueSpec, nullptr, nullptr).kind,
+            NioVariantKind::kText);  // no quality: the VARIANT stays as it is
+  analog.valueSpec.valueKind = 4;
+  quality = 0x01C1;
+  read = NioReadForVariant(process, &status, &analog.block, &analog.valueSpec, nullptr, &quality);
+  EXPECT_EQ(read.kind, NioVariantKind::kUnsupported);
+  EXPECT_EQ(status, kNioUnsupportedKind);
+  EXPECT_EQ(quality, 0x0101);  // the read itself failed: bad, the kept bits stay
+}
+
+TEST_F(Data, ConvertedVariantsAreSentAsNumbersAndBits) {
+  Point analog, bit;
+  Analog(analog, "PUMP1:DIT:101", 3);
+  ASSERT_EQ(Parse(bit, "VALVE2:DIT:1:6", kValueKindDigital), 0);
+  std::uint16_t status = 0xEEEE;
+  NioSendNumber(process, &status, &analog.block, &analog.valueSpec, 50.0f);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(Words(kPumpUnsigned, kWriteValueArea)[1], 2048);
+  NioSendBoolean(process, &status, &bit.block, &bit.valueSpec, true);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(Words(kValveDigital, kWriteValueArea)[1], 1u << 6);
+  NioSendBoolean(process, &status, &bit.block, &bit.valueSpec, false);
+  EXPECT_EQ(Words(kValveDigital, kWriteValueArea)[1], 0);
+}
+
 TEST_F(Data, KindsThatDoNotFitTheRecordAreRefused) {
   Runtime(kValveFloat).accessCountdown = 3;
   Point digitalOnFloat;

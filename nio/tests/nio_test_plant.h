@@ -15,6 +15,7 @@
 #include "nio_addressing.h"
 #include "nio_types.h"
 #include "sample_configuration.h"
+#include "vrtstsr_point.h"
 
 namespace vrt::testing {
 
@@ -51,19 +52,9 @@ inline DitConfiguration PlantConfiguration() {
 
 inline constexpr const char* kPlantFile = "C:\\VRT\\PLANT.VRT";
 
-// One client point: the three records a client owns.
-struct Point {
-  Point() {
-    block.address = &address;
-    block.deviceText = &deviceText;
-    valueSpec.eguSpan = 100.0f;
-  }
-  Point(const Point&) = delete;
-  Point& operator=(const Point&) = delete;
-  NioBlock block{};
-  NioAddress address{};
-  NioDeviceText deviceText{};
-  NioValueSpec valueSpec{};
+// One client point: the three records a client owns, EGU span 100.
+struct Point : NioPoint {
+  Point() { valueSpec.eguSpan = 100.0f; }
 };
 
 class Plant : public ::testing::Test {

@@ -5,8 +5,6 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include <cstring>
-
 #include "dit_api.h"
 #include "nio_addressing.h"
 #include "nio_data.h"
@@ -92,65 +90,48 @@ void nio_send(uint16_t* status, NioBlock* block, NioValueSpec* valueSpec, NioVal
 
 void nio_readEx(uint16_t* status, NioBlock* block, NioValueSpec* valueSpec, FILETIME* timeStamp, uint16_t* quality,
                 uint16_t, VARIANT* value) {
-  alignas(8) std::uint8_t buffer[8] = {};
-  NioValue read{0, sizeof buffer, 0, buffer};
-  std::uint16_t callStatus = vrt::kNioOk;
+  std::uint64_t stamp = 0;
+  vrt::NioVariantRead read;
   {
     DataAccessGuard guard;
-    vrt::nio_read(Process(), &callStatus, block, valueSpec, &read);
-    if (timeStamp != nullptr) {
-      timeStamp->dwLowDateTime = static_cast<DWORD>(Process().lastTimeStamp);
-      timeStamp->dwHighDateTime = static_cast<DWORD>(Process().lastTimeStamp >> 32);
-    }
+    read = vrt::NioReadForVariant(Process(), status, block, valueSpec, &stamp, quality);
   }
-  SetStatus(status, callStatus);
-  if (quality == nullptr) return;
-  *quality = vrt::NioQuality(callStatus, read.valueStatus, *quality);
-  const std::uint8_t valueKind = valueSpec != nullptr ? valueSpec->valueKind : 0;
-  if (valueKind == vrt::kValueKindText) return;
-  if (valueKind != vrt::kValueKindAnalog && valueKind != vrt::kValueKindDigital) {
-    SetStatus(status, vrt::kNioUnsupportedKind);
-    return;
+  if (timeStamp != nullptr) {
+    timeStamp->dwLowDateTime = static_cast<DWORD>(stamp);
+    timeStamp->dwHighDateTime = static_cast<DWORD>(stamp >> 32);
   }
   if (value == nullptr) return;
-  VariantClear(value);
-  if (valueKind == vrt::kValueKindAnalog) {
-    float number = 0.0f;
-    std::memcpy(&number, buffer, sizeof number);
+  if (read.kind == vrt::NioVariantKind::kFloat) {
+    VariantClear(value);
     value->vt = VT_R4;
-    value->fltVal = number;
-  } else {
+    value->fltVal = read.number;
+  } else if (read.kind == vrt::NioVariantKind::kBoolean) {
+    VariantClear(value);
     value->vt = VT_BOOL;
-    value->boolVal = (buffer[0] & 1) != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+    value->boolVal = read.boolean ? VARIANT_TRUE : VARIANT_FALSE;
   }
 }
 
 void nio_sendEx(uint16_t* status, NioBlock* block, NioValueSpec* valueSpec, uint16_t, uint16_t, VARIANT* value) {
   SetStatus(status, vrt::kNioOk);
-  const std::uint8_t valueKind = valueSpec != nullptr ? valueSpec->valueKind : 0;
-  if (valueKind != vrt::kValueKindAnalog && valueKind != vrt::kValueKindDigital) {
+  const vrt::NioVariantKind kind = vrt::NioVariantKindOf(valueSpec);
+  if (kind != vrt::NioVariantKind::kFloat && kind != vrt::NioVariantKind::kBoolean) {
     SetStatus(status, vrt::kNioUnsupportedKind);
     return;
   }
   VARIANT converted;
   VariantInit(&converted);
-  const VARTYPE wanted = valueKind == vrt::kValueKindAnalog ? VT_R4 : VT_BOOL;
-  if (value == nullptr || FAILED(VariantChangeType(&converted, value, 0, wanted))) {
+  if (value == nullptr ||
+      FAILED(VariantChangeType(&converted, value, 0, kind == vrt::NioVariantKind::kFloat ? VT_R4 : VT_BOOL))) {
     SetStatus(status, vrt::kNioKindMismatch);
     return;
   }
-  float number = 0.0f;
-  std::uint8_t boolean = 0;
-  NioValue write{};
-  if (valueKind == vrt::kValueKindAnalog) {
-    number = converted.fltVal;
-    write = NioValue{vrt::kValueTagFloat, sizeof number, 0, &number};
-  } else {
-    boolean = converted.boolVal != VARIANT_FALSE ? 1 : 0;
-    write = NioValue{vrt::kValueTagBoolean, sizeof boolean, 0, &boolean};
-  }
   DataAccessGuard guard;
-  vrt::nio_send(Process(), status, block, valueSpec, &write);
+  if (kind == vrt::NioVariantKind::kFloat) {
+    vrt::NioSendNumber(Process(), status, block, valueSpec, converted.fltVal);
+  } else {
+    vrt::NioSendBoolean(Process(), status, block, valueSpec, converted.boolVal != VARIANT_FALSE);
+  }
 }
 
 // Change notification.
