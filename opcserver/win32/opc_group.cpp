@@ -1,0 +1,468 @@
+// OpcGroup: group state, item management and synchronous reads and writes.
+#include "opc_group.h"
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "enumerators.h"
+#include "opc_server.h"
+#include "server_rules.h"
+#include "vrtopc_module.h"
+
+namespace vrt::opc {
+
+namespace {
+
+// An exception must never cross the COM boundary.
+template <typename Body>
+HRESULT Guarded(Body body) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
+HRESULT Overall(const HRESULT* errors, DWORD count) {
+  for (DWORD k = 0; k < count; ++k) {
+    if (errors[k] != S_OK) return S_FALSE;
+  }
+  return S_OK;
+}
+
+}  // namespace
+
+OpcGroup::OpcGroup(OpcServer* server, OPCHANDLE serverHandle) : server_(server), serverHandle_(serverHandle) {
+  TIME_ZONE_INFORMATION zone{};
+  GetTimeZoneInformation(&zone);
+  timeBias_ = zone.Bias;
+}
+
+OpcGroup::~OpcGroup() { items_.Clear(); }
+
+HRESULT OpcGroup::QueryInterface(REFIID iid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  *object = nullptr;
+  if (IsEqualIID(iid, IID_IUnknown)) {
+    *object = static_cast<IOPCGroupStateMgt*>(this);
+  } else if (IsEqualIID(iid, IID_IOPCGroupStateMgt)) {
+    *object = static_cast<IOPCGroupStateMgt*>(this);
+  } else if (IsEqualIID(iid, IID_IOPCSyncIO)) {
+    SendDriverMessage(kMessageInformation, kSyncIoConnecting);
+    *object = static_cast<IOPCSyncIO*>(this);
+  } else if (IsEqualIID(iid, IID_IOPCItemMgt)) {
+    *object = static_cast<IOPCItemMgt*>(this);
+  } else {
+    return E_NOINTERFACE;
+  }
+  AddRef();
+  return S_OK;
+}
+
+ULONG OpcGroup::AddRef() {
+  const long count = ++references_;
+  server_->AddRef();
+  return static_cast<ULONG>(count);
+}
+
+ULONG OpcGroup::Release() {
+  OpcServer* server = server_;
+  const long count = --references_;
+  if (count == 0) delete this;
+  server->Release();
+  return static_cast<ULONG>(count);
+}
+
+void OpcGroup::ReleaseServerReference() {
+  if (--references_ == 0) delete this;
+}
+
+void OpcGroup::Initialise(const std::wstring& name, BOOL active, DWORD updateRate, OPCHANDLE clientHandle, LCID lcid) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  name_ = name;
+  clientHandle_ = clientHandle;
+  lcid_ = lcid;
+  updateRate_ = updateRate;
+  active_ = active ? TRUE : FALSE;
+  countdown_ = 0;
+}
+
+bool OpcGroup::SetPercentDeadband(float percent) {
+  if (!DeadbandAccepted(percent)) return false;
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  percentDeadband_ = percent;
+  return true;
+}
+
+void OpcGroup::SetTimeBias(LONG bias) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  timeBias_ = bias;
+}
+
+std::wstring OpcGroup::Name() {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  return name_;
+}
+
+void OpcGroup::MakeDue() {
+  {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    countdown_ = 0;
+  }
+  server_->WakePollThread();
+}
+
+void OpcGroup::Tick(std::uint32_t elapsed) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  countdown_ -= elapsed;
+  if (countdown_ <= 0) countdown_ = updateRate_;
+}
+
+void OpcGroup::SetActive(bool active) {
+  {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    active_ = active ? TRUE : FALSE;
+  }
+  MakeDue();
+}
+
+bool OpcGroup::CopyInto(OpcGroup& clone, const std::wstring& name) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::lock_guard<std::recursive_mutex> cloneGuard(clone.lock_);
+  clone.name_ = name;
+  clone.active_ = FALSE;
+  clone.clientHandle_ = clientHandle_;
+  clone.updateRate_ = updateRate_;
+  clone.timeBias_ = timeBias_;
+  clone.percentDeadband_ = percentDeadband_;
+  clone.lcid_ = lcid_;
+  for (auto& [handle, item] : items_) {
+    const OPCHANDLE copyHandle = server_->Handles().Next();
+    if (copyHandle == 0) return false;
+    auto copy = std::make_shared<OpcItem>();
+    copy->CopyFrom(*item, copyHandle);
+    if (!clone.items_.Add(copyHandle, copy)) return false;
+  }
+  return true;
+}
+
+std::shared_ptr<OpcItem> OpcGroup::FindItem(OPCHANDLE handle) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  auto* found = items_.Find(handle);
+  return found == nullptr ? nullptr : *found;
+}
+
+template <typename T>
+T* OpcGroup::Results(DWORD count) {
+  auto* block = static_cast<T*>(TaskAlloc(sizeof(T) * count));
+  if (block != nullptr) std::memset(static_cast<void*>(block), 0, sizeof(T) * count);
+  return block;
+}
+
+// IOPCGroupStateMgt
+
+HRESULT OpcGroup::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, LONG* pTimeBias,
+                           FLOAT* pPercentDeadband, DWORD* pLCID, OPCHANDLE* phClientGroup,
+                           OPCHANDLE* phServerGroup) {
+  return Guarded([&]() -> HRESULT {
+    if (deleted_) return E_FAIL;
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    if (ppName != nullptr) {
+      *ppName = TaskString(name_);
+      if (*ppName == nullptr) return E_FAIL;
+    }
+    if (pUpdateRate != nullptr) *pUpdateRate = updateRate_;
+    if (pActive != nullptr) *pActive = active_;
+    if (pTimeBias != nullptr) *pTimeBias = timeBias_;
+    if (pPercentDeadband != nullptr) *pPercentDeadband = percentDeadband_;
+    if (pLCID != nullptr) *pLCID = lcid_;
+    if (phClientGroup != nullptr) *phClientGroup = clientHandle_;
+    if (phServerGroup != nullptr) *phServerGroup = serverHandle_;
+    return S_OK;
+  });
+}
+
+HRESULT OpcGroup::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate, BOOL* pActive, LONG* pTimeBias,
+                           FLOAT* pPercentDeadband, DWORD* pLCID, OPCHANDLE* phClientGroup) {
+  return Guarded([&]() -> HRESULT {
+    if (deleted_) return E_FAIL;
+    if (pRequestedUpdateRate != nullptr && pRevisedUpdateRate == nullptr) return E_INVALIDARG;
+    HRESULT result = S_OK;
+    bool wake = false;
+    {
+      std::lock_guard<std::recursive_mutex> guard(lock_);
+      if (pRequestedUpdateRate != nullptr) {
+        updateRate_ = RevisedUpdateRate(*pRequestedUpdateRate, Module().settings.threadSleepTime);
+        *pRevisedUpdateRate = updateRate_;
+        if (updateRate_ != *pRequestedUpdateRate) result = static_cast<HRESULT>(kUnsupportedRate);
+      }
+      if (pActive != nullptr) {
+        active_ = *pActive ? TRUE : FALSE;
+        countdown_ = 0;
+        wake = true;
+      }
+      if (phClientGroup != nullptr) clientHandle_ = *phClientGroup;
+      // A refused deadband leaves the other fields applied.
+      if (pPercentDeadband != nullptr) {
+        if (DeadbandAccepted(*pPercentDeadband)) {
+          percentDeadband_ = *pPercentDeadband;
+        } else {
+          result = E_INVALIDARG;
+        }
+      }
+      if (pLCID != nullptr) lcid_ = *pLCID;
+      if (pTimeBias != nullptr) timeBias_ = *pTimeBias;
+    }
+    if (wake) server_->WakePollThread();
+    return result;
+  });
+}
+
+HRESULT OpcGroup::SetName(LPCWSTR szName) {
+  return Guarded([&]() -> HRESULT {
+    if (deleted_) return E_FAIL;
+    if (szName == nullptr || *szName == L'\0') return E_INVALIDARG;
+    const std::wstring name = szName;
+    if (server_->NameTaken(name, this)) return static_cast<HRESULT>(kDuplicateName);
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    name_ = name;
+    return S_OK;
+  });
+}
+
+HRESULT OpcGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) {
+  return Guarded([&]() -> HRESULT {
+    if (deleted_) return E_FAIL;
+    if (szName == nullptr || ppUnk == nullptr) return E_INVALIDARG;
+    *ppUnk = nullptr;
+    return server_->AddClone(*this, szName, riid, ppUnk);
+  });
+}
+
+// IOPCItemMgt
+
+HRESULT OpcGroup::AddItems(DWORD dwCount, OPCITEMDEF* pItemArray, OPCITEMRESULT** ppAddResults, HRESULT** ppErrors) {
+  if (dwCount == 0 || pItemArray == nullptr || ppAddResults == nullptr || ppErrors == nullptr) return E_INVALIDARG;
+  *ppAddResults = nullptr;
+  *ppErrors = nullptr;
+  auto* results = Results<OPCITEMRESULT>(dwCount);
+  auto* errors = Results<HRESULT>(dwCount);
+  if (results == nullptr || errors == nullptr) {
+    TaskFree(results);
+    TaskFree(errors);
+    return E_OUTOFMEMORY;
+  }
+  HRESULT overall = S_OK;
+  try {
+    for (DWORD k = 0; k < dwCount; ++k) {
+      const OPCITEMDEF& definition = pItemArray[k];
+      if (definition.szItemID != nullptr && !ItemIdLengthAccepted(wcslen(definition.szItemID))) {
+        errors[k] = static_cast<HRESULT>(kInvalidItemId);
+        continue;
+      }
+      const OPCHANDLE handle = server_->Handles().Next();
+      if (handle == 0) {
+        errors[k] = E_OUTOFMEMORY;
+        continue;
+      }
+      auto item = std::make_shared<OpcItem>();
+      errors[k] = item->Parse(definition, true, handle, results[k]);
+      if (errors[k] != S_OK) {
+        results[k] = OPCITEMRESULT{};
+        continue;
+      }
+      std::lock_guard<std::recursive_mutex> guard(lock_);
+      items_.Add(handle, std::move(item));
+    }
+    overall = Overall(errors, dwCount);
+  } catch (...) {
+    // Whatever this call added goes again, and so does every other item:
+    // the group is left without items rather than half of them.
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    items_.Clear();
+    TaskFree(results);
+    TaskFree(errors);
+    return E_FAIL;
+  }
+  SendDriverMessage(kMessageInformation, ItemsAddedMessage(dwCount, static_cast<std::uint32_t>(overall)));
+  MakeDue();
+  *ppAddResults = results;
+  *ppErrors = errors;
+  return overall;
+}
+
+HRESULT OpcGroup::ValidateItems(DWORD dwCount, OPCITEMDEF* pItemArray, BOOL, OPCITEMRESULT** ppValidationResults,
+                                HRESULT** ppErrors) {
+  if (dwCount == 0 || pItemArray == nullptr || ppValidationResults == nullptr || ppErrors == nullptr) {
+    return E_INVALIDARG;
+  }
+  *ppValidationResults = nullptr;
+  *ppErrors = nullptr;
+  auto* results = Results<OPCITEMRESULT>(dwCount);
+  auto* errors = Results<HRESULT>(dwCount);
+  if (results == nullptr || errors == nullptr) {
+    TaskFree(results);
+    TaskFree(errors);
+    return E_OUTOFMEMORY;
+  }
+  HRESULT overall = S_OK;
+  try {
+    OpcItem temporary;
+    for (DWORD k = 0; k < dwCount; ++k) {
+      const OPCITEMDEF& definition = pItemArray[k];
+      if (definition.szItemID != nullptr && !ItemIdLengthAccepted(wcslen(definition.szItemID))) {
+        errors[k] = static_cast<HRESULT>(kInvalidItemId);
+        continue;
+      }
+      errors[k] = temporary.Parse(definition, false, k, results[k]);
+      if (errors[k] != S_OK) results[k] = OPCITEMRESULT{};
+    }
+    overall = Overall(errors, dwCount);
+  } catch (...) {
+    TaskFree(results);
+    TaskFree(errors);
+    return E_FAIL;
+  }
+  *ppValidationResults = results;
+  *ppErrors = errors;
+  return overall;
+}
+
+HRESULT OpcGroup::RemoveItems(DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppErrors) {
+  if (dwCount == 0 || phServer == nullptr || ppErrors == nullptr) return E_INVALIDARG;
+  *ppErrors = nullptr;
+  auto* errors = Results<HRESULT>(dwCount);
+  if (errors == nullptr) return E_OUTOFMEMORY;
+  {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    for (DWORD k = 0; k < dwCount; ++k) {
+      errors[k] = items_.Remove(phServer[k]) ? S_OK : static_cast<HRESULT>(kInvalidHandle);
+    }
+  }
+  *ppErrors = errors;
+  return Overall(errors, dwCount);
+}
+
+HRESULT OpcGroup::SetActiveState(DWORD dwCount, OPCHANDLE* phServer, BOOL bActive, HRESULT** ppErrors) {
+  if (dwCount == 0 || phServer == nullptr || ppErrors == nullptr) return E_INVALIDARG;
+  *ppErrors = nullptr;
+  auto* errors = Results<HRESULT>(dwCount);
+  if (errors == nullptr) return E_OUTOFMEMORY;
+  {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    for (DWORD k = 0; k < dwCount; ++k) {
+      auto* item = items_.Find(phServer[k]);
+      if (item == nullptr) {
+        errors[k] = static_cast<HRESULT>(kInvalidHandle);
+        continue;
+      }
+      (*item)->SetActive(bActive != FALSE);
+      errors[k] = S_OK;
+    }
+  }
+  MakeDue();
+  *ppErrors = errors;
+  return Overall(errors, dwCount);
+}
+
+HRESULT OpcGroup::SetClientHandles(DWORD dwCount, OPCHANDLE* phServer, OPCHANDLE* phClient, HRESULT** ppErrors) {
+  if (dwCount == 0 || phServer == nullptr || phClient == nullptr || ppErrors == nullptr) return E_INVALIDARG;
+  *ppErrors = nullptr;
+  auto* errors = Results<HRESULT>(dwCount);
+  if (errors == nullptr) return E_OUTOFMEMORY;
+  for (DWORD k = 0; k < dwCount; ++k) {
+    auto item = FindItem(phServer[k]);
+    if (item == nullptr) {
+      errors[k] = static_cast<HRESULT>(kInvalidHandle);
+      continue;
+    }
+    item->SetClientHandle(phClient[k]);
+    errors[k] = S_OK;
+  }
+  *ppErrors = errors;
+  return Overall(errors, dwCount);
+}
+
+HRESULT OpcGroup::SetDatatypes(DWORD dwCount, OPCHANDLE* phServer, VARTYPE* pRequestedDatatypes, HRESULT** ppErrors) {
+  if (dwCount == 0 || phServer == nullptr || pRequestedDatatypes == nullptr || ppErrors == nullptr) {
+    return E_INVALIDARG;
+  }
+  *ppErrors = nullptr;
+  auto* errors = Results<HRESULT>(dwCount);
+  if (errors == nullptr) return E_OUTOFMEMORY;
+  for (DWORD k = 0; k < dwCount; ++k) {
+    auto item = FindItem(phServer[k]);
+    errors[k] = item == nullptr ? static_cast<HRESULT>(kInvalidHandle) : item->SetRequestedType(pRequestedDatatypes[k]);
+  }
+  *ppErrors = errors;
+  return Overall(errors, dwCount);
+}
+
+HRESULT OpcGroup::CreateEnumerator(REFIID riid, LPUNKNOWN* ppUnk) {
+  if (ppUnk == nullptr || !IsEqualIID(riid, IID_IEnumOPCItemAttributes)) return E_INVALIDARG;
+  *ppUnk = nullptr;
+  return Guarded([&]() -> HRESULT {
+    std::vector<OpcItem::Attributes> attributes;
+    {
+      std::lock_guard<std::recursive_mutex> guard(lock_);
+      attributes.reserve(items_.Size());
+      for (auto& [handle, item] : items_) attributes.push_back(item->Describe());
+    }
+    IEnumOPCItemAttributes* enumerator = NewItemAttributesEnumerator(std::move(attributes));
+    if (enumerator == nullptr) return E_OUTOFMEMORY;
+    *ppUnk = enumerator;
+    return S_OK;
+  });
+}
+
+// IOPCSyncIO
+
+HRESULT OpcGroup::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer, OPCITEMSTATE** ppItemValues,
+                       HRESULT** ppErrors) {
+  if (dwCount == 0 || phServer == nullptr || ppItemValues == nullptr || ppErrors == nullptr) return E_INVALIDARG;
+  *ppItemValues = nullptr;
+  *ppErrors = nullptr;
+  auto* states = Results<OPCITEMSTATE>(dwCount);
+  auto* errors = Results<HRESULT>(dwCount);
+  if (states == nullptr || errors == nullptr) {
+    TaskFree(states);
+    TaskFree(errors);
+    return E_OUTOFMEMORY;
+  }
+  bool anyFailed = false;
+  for (DWORD k = 0; k < dwCount; ++k) {
+    VariantInit(&states[k].vDataValue);
+    auto item = FindItem(phServer[k]);
+    if (item == nullptr) {
+      errors[k] = static_cast<HRESULT>(kInvalidHandle);
+      anyFailed = true;
+      continue;
+    }
+    states[k].hClient = item->ClientHandle();
+    errors[k] = item->Read(dwSource, &states[k].vDataValue, &states[k].wQuality, &states[k].ftTimeStamp);
+    if (FAILED(errors[k])) anyFailed = true;
+  }
+  *ppItemValues = states;
+  *ppErrors = errors;
+  return anyFailed ? S_FALSE : S_OK;
+}
+
+HRESULT OpcGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, HRESULT** ppErrors) {
+  if (dwCount == 0 || phServer == nullptr || pItemValues == nullptr || ppErrors == nullptr) return E_INVALIDARG;
+  *ppErrors = nullptr;
+  auto* errors = Results<HRESULT>(dwCount);
+  if (errors == nullptr) return E_OUTOFMEMORY;
+  bool anyFailed = false;
+  for (DWORD k = 0; k < dwCount; ++k) {
+    auto item = FindItem(phServer[k]);
+    errors[k] = item == nullptr ? static_cast<HRESULT>(kInvalidHandle) : item->Write(pItemValues[k]);
+    if (FAILED(errors[k])) anyFailed = true;
+  }
+  *ppErrors = errors;
+  return anyFailed ? S_FALSE : S_OK;
+}
+
+}  // namespace vrt::opc

@@ -1,0 +1,225 @@
+// The item parse, the item read and the item write over VRTSTSR.
+#include "opc_item.h"
+
+#include "server_rules.h"
+
+#include "vrtopc_module.h"
+#include "vrtstsr.h"
+
+namespace vrt::opc {
+
+namespace {
+
+// The NIO library's parsers, one caller at a time across the process.
+class LibraryParsers final : public ItemParseHost {
+ public:
+  std::uint16_t ParseAddress(NioBlock* block, NioValueSpec* valueSpec, const char* text) override {
+    std::uint16_t status = 0;
+    nio_paddr(&status, block, valueSpec, text);
+    return status;
+  }
+  std::uint16_t ParseSignalConditioning(NioBlock* block, NioValueSpec* valueSpec, const char* name) override {
+    std::uint16_t status = 0;
+    nio_psig(&status, block, valueSpec, name);
+    return status;
+  }
+  std::uint16_t ParseHardwareOptions(NioBlock* block, NioValueSpec* valueSpec, const char* text) override {
+    std::uint16_t status = 0;
+    nio_popt(&status, block, valueSpec, text);
+    return status;
+  }
+  void SendMessage(int attribute, const std::string& text) override { SendDriverMessage(attribute, text); }
+};
+
+bool TypeAccepted(VARTYPE type) {
+  VARIANT empty;
+  VARIANT converted;
+  VariantInit(&empty);
+  VariantInit(&converted);
+  const HRESULT result = VariantChangeType(&converted, &empty, 0, type);
+  VariantClear(&converted);
+  return SUCCEEDED(result);
+}
+
+constexpr WORD kFirstTwoQualityBits = 0xC0;
+
+}  // namespace
+
+OpcItem::OpcItem() {
+  VariantInit(&value_);
+  GetSystemTimeAsFileTime(&timeStamp_);
+}
+
+OpcItem::~OpcItem() { VariantClear(&value_); }
+
+HRESULT OpcItem::Parse(const OPCITEMDEF& definition, bool inGroup, OPCHANDLE serverHandle, OPCITEMRESULT& result) {
+  std::lock_guard<std::mutex> guard(lock_);
+  inGroup_ = inGroup;
+  GetSystemTimeAsFileTime(&timeStamp_);
+  itemId_.clear();
+  accessPath_.reset();
+  if (definition.szItemID == nullptr) {
+    if (inGroup) SendDriverMessage(kMessageFailure, kNullItemIdMessage);
+    return static_cast<HRESULT>(kInvalidItemId);
+  }
+  itemId_ = definition.szItemID;
+  if (definition.szAccessPath != nullptr) accessPath_ = definition.szAccessPath;
+
+  const std::string ansiId = Narrow(itemId_);
+  if (ansiId.empty()) return static_cast<HRESULT>(kInvalidItemId);
+  if (!TypeAccepted(definition.vtRequestedDataType)) {
+    if (inGroup) SendDriverMessage(kMessageFailure, BadRequestedTypeMessage(definition.vtRequestedDataType));
+    return static_cast<HRESULT>(kBadType);
+  }
+  requestedType_ = definition.vtRequestedDataType;
+
+  parsed_ = ParsedItem();
+  LibraryParsers parsers;
+  std::uint32_t parse;
+  {
+    std::lock_guard<std::mutex> nio(NioParseLock());
+    parse = ParseItemId(ansiId, Module().settings, parsers, inGroup, parsed_);
+  }
+  canonicalType_ = parsed_.canonicalType;
+  if (parse != kOk) return static_cast<HRESULT>(parse);
+  VariantClear(&value_);
+  if (parsed_.point.valueSpec.valueKind == NIO_KIND_TEXT) {
+    value_.vt = VT_BSTR;
+    value_.bstrVal = SysAllocString(L"");
+  }
+
+  serverHandle_ = serverHandle;
+  clientHandle_ = definition.hClient;
+  hasValue_ = false;
+  if (inGroup) {
+    // Activation as SetActive does it, under the lock already held.
+    active_ = definition.bActive != FALSE;
+    if (active_) {
+      pendingChanges_ = 3;
+      if (Module().settings.autoStart == 1) quality_ &= kActivationQualityMask;
+    } else {
+      pendingChanges_ = 0;
+      quality_ = kOutOfServiceQuality;
+    }
+  }
+  result.hServer = serverHandle;
+  result.vtCanonicalDataType = canonicalType_;
+  result.wReserved = 0;
+  result.dwAccessRights = OPC_READABLE | OPC_WRITEABLE;
+  result.dwBlobSize = 0;
+  result.pBlob = nullptr;
+  return S_OK;
+}
+
+void OpcItem::CopyFrom(OpcItem& source, OPCHANDLE serverHandle) {
+  std::scoped_lock guard(lock_, source.lock_);
+  inGroup_ = true;
+  serverHandle_ = serverHandle;
+  clientHandle_ = source.clientHandle_;
+  itemId_ = source.itemId_;
+  accessPath_ = source.accessPath_;
+  requestedType_ = source.requestedType_;
+  canonicalType_ = source.canonicalType_;
+  active_ = source.active_;
+  pendingChanges_ = source.pendingChanges_;
+  quality_ = source.quality_;
+  timeStamp_ = source.timeStamp_;
+  parsed_ = source.parsed_;  // the point's copy points at its own records
+  VariantClear(&value_);
+  if (parsed_.point.valueSpec.valueKind == NIO_KIND_TEXT) {
+    value_.vt = VT_BSTR;
+    value_.bstrVal = SysAllocString(L"");
+  }
+}
+
+void OpcItem::SetActive(bool active) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!inGroup_) return;
+  active_ = active;
+  if (active) {
+    pendingChanges_ = 3;
+    if (Module().settings.autoStart == 1) quality_ &= kActivationQualityMask;
+  } else {
+    pendingChanges_ = 0;
+    quality_ = kOutOfServiceQuality;
+  }
+}
+
+std::string OpcItem::TextOf(const VARIANT& value) const {
+  VARIANT number;
+  VariantInit(&number);
+  double converted = 0.0;
+  if (SUCCEEDED(VariantChangeType(&number, const_cast<VARIANT*>(&value), 0, VT_R8))) converted = number.dblVal;
+  if (parsed_.point.valueSpec.valueKind == NIO_KIND_DIGITAL) {
+    return DigitalText(converted != 0.0, parsed_.openLabel, parsed_.closeLabel);
+  }
+  return AnalogText(converted, parsed_.point.valueSpec.decimals, parsed_.units);
+}
+
+HRESULT OpcItem::Read(DWORD source, VARIANT* value, WORD* quality, FILETIME* timeStamp) {
+  std::lock_guard<std::mutex> guard(lock_);
+  const bool fromDevice = source == OPC_DS_DEVICE;
+  if (fromDevice || active_) {
+    nio_readEx(&nioStatus_, &parsed_.point.block, &parsed_.point.valueSpec, &timeStamp_, &quality_, parsed_.stringLength,
+               &value_);
+    if ((quality_ & kFirstTwoQualityBits) != 0 && nioStatus_ == NIO_OK) {
+      canonicalType_ = value_.vt;
+      hasValue_ = true;
+    }
+  }
+  if (quality != nullptr) *quality = quality_;
+  if (timeStamp != nullptr) *timeStamp = timeStamp_;
+  if (value != nullptr) {
+    VariantInit(value);
+    const std::uint8_t kind = parsed_.point.valueSpec.valueKind;
+    if (requestedType_ == VT_EMPTY) {
+      VariantCopy(value, &value_);
+    } else if (requestedType_ == VT_BSTR && (kind == NIO_KIND_ANALOG || kind == NIO_KIND_DIGITAL)) {
+      value->vt = VT_BSTR;
+      value->bstrVal = SysAllocString(Widen(TextOf(value_)).c_str());
+    } else {
+      VariantChangeType(value, &value_, 0, requestedType_);
+    }
+  }
+  return (active_ || fromDevice) ? S_OK : static_cast<HRESULT>(kInactiveCacheRead);
+}
+
+HRESULT OpcItem::Write(const VARIANT& value) {
+  if (value.vt == VT_EMPTY) return static_cast<HRESULT>(kBadType);
+  std::lock_guard<std::mutex> guard(lock_);
+  VARIANT copy;
+  VariantInit(&copy);
+  if (FAILED(VariantCopy(&copy, const_cast<VARIANT*>(&value)))) return E_FAIL;
+  std::uint16_t status = 0;
+  nio_sendEx(&status, &parsed_.point.block, &parsed_.point.valueSpec, quality_, parsed_.stringLength, &copy);
+  VariantClear(&copy);
+  return status == NIO_OK ? S_OK : E_FAIL;
+}
+
+HRESULT OpcItem::SetRequestedType(VARTYPE type) {
+  if (!TypeAccepted(type)) {
+    SendDriverMessage(kMessageFailure, BadRequestedTypeMessage(type));
+    return static_cast<HRESULT>(kBadType);
+  }
+  std::lock_guard<std::mutex> guard(lock_);
+  requestedType_ = type;
+  return S_OK;
+}
+
+OpcItem::Attributes OpcItem::Describe() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return {accessPath_.value_or(L""), itemId_,       active_ ? TRUE : FALSE, clientHandle_,
+          serverHandle_,             requestedType_, canonicalType_};
+}
+
+OPCHANDLE OpcItem::ClientHandle() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return clientHandle_;
+}
+
+void OpcItem::SetClientHandle(OPCHANDLE handle) {
+  std::lock_guard<std::mutex> guard(lock_);
+  clientHandle_ = handle;
+}
+
+}  // namespace vrt::opc

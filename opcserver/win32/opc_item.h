@@ -1,0 +1,74 @@
+// One OPC item: the item ID the client gave, the NIO point it names, the
+// value last read and the item's own lock around every NIO call.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "item_id.h"
+#include "opc_da.h"
+
+namespace vrt::opc {
+
+class OpcItem {
+ public:
+  OpcItem();
+  ~OpcItem();
+  OpcItem(const OpcItem&) = delete;
+  OpcItem& operator=(const OpcItem&) = delete;
+
+  // Parses `definition` into this item and fills `result`. Items of a group
+  // send their refusals to the driver's messages; temporary ones do not.
+  HRESULT Parse(const OPCITEMDEF& definition, bool inGroup, OPCHANDLE serverHandle, OPCITEMRESULT& result);
+  // A copy for a cloned group, under its own server handle.
+  void CopyFrom(OpcItem& source, OPCHANDLE serverHandle);
+
+  void SetActive(bool active);
+  // The item read: from the driver for a device read or an active item.
+  HRESULT Read(DWORD source, VARIANT* value, WORD* quality, FILETIME* timeStamp);
+  HRESULT Write(const VARIANT& value);
+  // Checks and stores a requested type; OPC_E_BADTYPE when no value converts to it.
+  HRESULT SetRequestedType(VARTYPE type);
+
+  // One OPCITEMATTRIBUTES record's worth of the item.
+  struct Attributes {
+    std::wstring accessPath;
+    std::wstring itemId;
+    BOOL active;
+    OPCHANDLE clientHandle;
+    OPCHANDLE serverHandle;
+    VARTYPE requestedType;
+    VARTYPE canonicalType;
+  };
+  Attributes Describe();
+
+  OPCHANDLE ServerHandle() const { return serverHandle_; }
+  OPCHANDLE ClientHandle();
+  void SetClientHandle(OPCHANDLE handle);
+
+ private:
+  std::string TextOf(const VARIANT& value) const;
+
+  std::mutex lock_;
+  OPCHANDLE serverHandle_ = 0;
+  OPCHANDLE clientHandle_ = 0;
+  std::wstring itemId_;
+  std::optional<std::wstring> accessPath_;
+  VARTYPE requestedType_ = VT_EMPTY;
+  VARTYPE canonicalType_ = VT_R4;
+  bool active_ = false;
+  bool inGroup_ = false;
+  VARIANT value_;
+  WORD quality_ = 0;
+  FILETIME timeStamp_{};
+  std::uint16_t nioStatus_ = 0;
+  std::uint32_t pendingChanges_ = 0;  // bit 0: DATA, bit 1: DATATIME not yet delivered
+  bool hasValue_ = false;
+  ParsedItem parsed_;
+};
+
+}  // namespace vrt::opc

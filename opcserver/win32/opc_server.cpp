@@ -1,0 +1,482 @@
+// OpcServer: the server-level OPC interfaces, the server's creation and
+// destruction, and its poll thread.
+#include "opc_server.h"
+
+#include <process.h>
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "connection_points.h"
+#include "enumerators.h"
+#include "opc_group.h"
+#include "poll_thread.h"
+#include "server_rules.h"
+#include "vrtopc_module.h"
+#include "vrtstsr.h"
+
+namespace vrt::opc {
+
+namespace {
+
+template <typename Body>
+HRESULT Guarded(Body body) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
+constexpr WORD kMajorVersion = 6;
+constexpr WORD kMinorVersion = 6;
+constexpr WORD kBuildNumber = 9;
+constexpr WORD kReserved = 42;
+constexpr DWORD kPollThreadEndWait = 10000;
+
+// The poll thread's view of Windows and of its server.
+class WindowsPollHost final : public PollThreadHost {
+ public:
+  explicit WindowsPollHost(OpcServer* server) : server_(server) {}
+
+  bool InitializeCom() override { return SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)); }
+  void UninitializeCom() override {
+    // A server that went during a cycle let go of the sinks itself.
+    if (!serverGone_) server_->ReleaseSinks();
+    CoUninitialize();
+  }
+  bool SetPriority(int priority) override { return SetThreadPriority(GetCurrentThread(), priority) != 0; }
+  void WaitForWake(std::uint32_t milliseconds) override { WaitForSingleObject(server_->WakeEvent(), milliseconds); }
+  std::uint32_t TickCount() override { return GetTickCount(); }
+  bool HoldServer() override { return server_->TryAddRef(); }
+  bool ReleaseServer() override {
+    serverGone_ = server_->Release() == 0;
+    return serverGone_;
+  }
+  void TakeOverSinks() override { server_->TakeOverSinks(); }
+  void TickGroups(std::uint32_t elapsed) override { server_->TickGroups(elapsed); }
+
+ private:
+  OpcServer* server_;
+  bool serverGone_ = false;
+};
+
+}  // namespace
+
+OpcServer::OpcServer() {
+  CoFileTimeNow(&lastUpdateTime_);
+  shutdownPoint_ = new ShutdownConnectionPoint(this);
+}
+
+bool OpcServer::Start() {
+  wake_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  unsigned id = 0;
+  if (wake_ != nullptr) {
+    pollThread_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &OpcServer::PollThreadMain, this, 0, &id));
+  }
+  if (pollThread_ == nullptr) {
+    Module().reporter->Report(PollThreadNotStartedReport());
+    running_ = false;
+    return false;
+  }
+  pollThreadId_ = id;
+  serial_ = RegisterServer(this);
+  return true;
+}
+
+unsigned __stdcall OpcServer::PollThreadMain(void* argument) {
+  // The thread keeps the library loaded until its very last instruction,
+  // so that a final release on it never unloads the code it runs.
+  HMODULE pinned = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&OpcServer::PollThreadMain),
+                     &pinned);
+  {
+    WindowsPollHost host(static_cast<OpcServer*>(argument));
+    const OpcSettings settings = Module().settings;
+    RunPollThread(host, settings, *Module().reporter);
+  }
+  if (pinned != nullptr) FreeLibraryAndExitThread(pinned, 0);
+  return 0;
+}
+
+OpcServer::~OpcServer() {
+  running_ = false;
+  const bool othersRemain = serial_ != 0 && UnregisterServer(serial_);
+  if (pollThread_ != nullptr) {
+    // Woken, the thread finds the server going and ends at once; a final
+    // release on the thread itself (from inside a callback) must not wait
+    // for its own end.
+    SetEvent(wake_);
+    if (GetCurrentThreadId() != pollThreadId_) WaitForSingleObject(pollThread_, kPollThreadEndWait);
+    CloseHandle(pollThread_);
+  }
+  ReleaseSinks();
+  {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    for (auto& [handle, group] : groups_) {
+      group->MarkDeleted();
+      group->ReleaseServerReference();
+    }
+    groups_.Clear();
+  }
+  delete shutdownPoint_;
+  if (serial_ != 0 && !othersRemain) {
+    std::uint16_t status = 0;
+    nio_CleanUp(&status);
+    if (status != 0) SendDriverMessage(kMessageFailure, CleanUpFailedMessage(status));
+  }
+  if (wake_ != nullptr) CloseHandle(wake_);
+  if (countedLive_) --Module().liveServers;
+}
+
+// IUnknown
+
+HRESULT OpcServer::QueryInterface(REFIID iid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  *object = nullptr;
+  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOPCServer)) {
+    *object = static_cast<IOPCServer*>(this);
+  } else if (IsEqualIID(iid, IID_IPersist) || IsEqualIID(iid, IID_IPersistFile)) {
+    *object = static_cast<IPersistFile*>(this);
+  } else if (IsEqualIID(iid, IID_IOPCCommon)) {
+    *object = static_cast<IOPCCommon*>(this);
+  } else if (IsEqualIID(iid, IID_IConnectionPointContainer)) {
+    *object = static_cast<IConnectionPointContainer*>(this);
+  } else if (IsEqualIID(iid, IID_IEnumUnknown)) {
+    IUnknown* enumerator = nullptr;
+    const HRESULT result = CreateGroupEnumerator(OPC_ENUM_ALL, IID_IEnumUnknown, &enumerator);
+    if (FAILED(result)) return result;
+    *object = enumerator;
+    return S_OK;
+  } else {
+    return E_NOINTERFACE;
+  }
+  AddRef();
+  return S_OK;
+}
+
+ULONG OpcServer::AddRef() { return static_cast<ULONG>(++references_); }
+
+ULONG OpcServer::Release() {
+  const long count = --references_;
+  if (count == 0) delete this;
+  return static_cast<ULONG>(count);
+}
+
+bool OpcServer::TryAddRef() {
+  if (!running_) return false;
+  long count = references_.load();
+  do {
+    if (count == 0) return false;
+  } while (!references_.compare_exchange_weak(count, count + 1));
+  return true;
+}
+
+// IOPCServer
+
+OpcGroup* OpcServer::FindGroupByName(const std::wstring& name) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  for (auto& [handle, group] : groups_) {
+    if (group->Name() == name) return group;
+  }
+  return nullptr;
+}
+
+bool OpcServer::NameTaken(const std::wstring& name, const OpcGroup* except) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  const OpcGroup* found = FindGroupByName(name);
+  return found != nullptr && found != except;
+}
+
+HRESULT OpcServer::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate, OPCHANDLE hClientGroup,
+                            LONG* pTimeBias, FLOAT* pPercentDeadband, DWORD dwLCID, OPCHANDLE* phServerGroup,
+                            DWORD* pRevisedUpdateRate, REFIID riid, LPUNKNOWN* ppUnk) {
+  if (szName == nullptr || phServerGroup == nullptr || ppUnk == nullptr) return E_INVALIDARG;
+  *ppUnk = nullptr;
+  return Guarded([&]() -> HRESULT {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    std::wstring name = szName;
+    if (name.empty()) {
+      auto madeUp = MadeUpGroupName(Widen(Module().settings.generatedGroupName), groups_.Size(),
+                                    [&](const std::wstring& candidate) { return NameTaken(candidate); });
+      if (!madeUp) return static_cast<HRESULT>(kDuplicateName);
+      name = *madeUp;
+    }
+    if (NameTaken(name)) return static_cast<HRESULT>(kDuplicateName);
+
+    const OPCHANDLE handle = handles_.Next();
+    if (handle == 0) return E_OUTOFMEMORY;
+    auto* group = new (std::nothrow) OpcGroup(this, handle);
+    if (group == nullptr) return E_OUTOFMEMORY;
+    group->AddServerReference();
+    const DWORD revised = RevisedUpdateRate(dwRequestedUpdateRate, Module().settings.threadSleepTime);
+    group->Initialise(name, bActive, revised, hClientGroup, dwLCID);
+    HRESULT result = S_OK;
+    if (pRevisedUpdateRate != nullptr) {
+      *pRevisedUpdateRate = revised;
+      if (revised != dwRequestedUpdateRate) result = static_cast<HRESULT>(kUnsupportedRate);
+    }
+    if (pPercentDeadband != nullptr && !group->SetPercentDeadband(*pPercentDeadband)) {
+      group->ReleaseServerReference();
+      return E_INVALIDARG;
+    }
+    if (pTimeBias != nullptr) group->SetTimeBias(*pTimeBias);
+    if (FAILED(group->QueryInterface(riid, reinterpret_cast<void**>(ppUnk)))) {
+      group->ReleaseServerReference();
+      return E_NOINTERFACE;
+    }
+    groups_.Add(handle, group);
+    *phServerGroup = handle;
+    WakePollThread();
+    return result;
+  });
+}
+
+HRESULT OpcServer::AddClone(OpcGroup& source, LPCWSTR requestedName, REFIID riid, LPUNKNOWN* ppUnk) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::wstring name = requestedName;
+  if (name.empty()) {
+    auto madeUp = MadeUpCloneName(groups_.Size(), [&](const std::wstring& candidate) { return NameTaken(candidate); });
+    if (!madeUp) return static_cast<HRESULT>(kDuplicateName);
+    name = *madeUp;
+  } else if (NameTaken(name)) {
+    return static_cast<HRESULT>(kDuplicateName);
+  }
+  const OPCHANDLE handle = handles_.Next();
+  if (handle == 0) return E_OUTOFMEMORY;
+  auto* clone = new (std::nothrow) OpcGroup(this, handle);
+  if (clone == nullptr) return E_OUTOFMEMORY;
+  clone->AddServerReference();
+  const HRESULT queried = clone->QueryInterface(riid, reinterpret_cast<void**>(ppUnk));
+  if (FAILED(queried)) {
+    clone->ReleaseServerReference();
+    return queried;
+  }
+  if (!source.CopyInto(*clone, name)) {
+    (*ppUnk)->Release();
+    *ppUnk = nullptr;
+    clone->ReleaseServerReference();
+    return E_FAIL;
+  }
+  groups_.Add(handle, clone);
+  return S_OK;
+}
+
+HRESULT OpcServer::GetErrorString(HRESULT dwError, LCID, LPWSTR* ppString) {
+  if (ppString == nullptr) return E_INVALIDARG;
+  *ppString = nullptr;
+  const char* text = ErrorText(static_cast<std::uint32_t>(dwError));
+  if (text == nullptr) return E_FAIL;
+  *ppString = TaskString(Widen(text));
+  return *ppString == nullptr ? E_OUTOFMEMORY : S_OK;
+}
+
+HRESULT OpcServer::GetGroupByName(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) {
+  if (ppUnk != nullptr) *ppUnk = nullptr;
+  if (szName == nullptr || ppUnk == nullptr) return E_INVALIDARG;
+  return Guarded([&]() -> HRESULT {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    OpcGroup* group = FindGroupByName(szName);
+    if (group == nullptr) return E_INVALIDARG;
+    return group->QueryInterface(riid, reinterpret_cast<void**>(ppUnk));
+  });
+}
+
+HRESULT OpcServer::GetStatus(OPCSERVERSTATUS** ppServerStatus) {
+  if (ppServerStatus == nullptr) return E_FAIL;
+  *ppServerStatus = nullptr;
+  auto* status = static_cast<OPCSERVERSTATUS*>(TaskAlloc(sizeof(OPCSERVERSTATUS)));
+  if (status == nullptr) return E_OUTOFMEMORY;
+  std::memset(status, 0, sizeof *status);
+  // The library's text may use its whole buffer; ours is as large.
+  char vendor[NIO_SERVER_TEXT_SIZE] = {};
+  std::int32_t alive = 0;
+  nio_get_ServerStatus(vendor, &alive);
+  vendor[sizeof vendor - 1] = '\0';
+  status->ftStartTime = Module().loadTime;
+  CoFileTimeNow(&status->ftCurrentTime);
+  {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    status->ftLastUpdateTime = lastUpdateTime_;
+    status->dwGroupCount = static_cast<DWORD>(groups_.Size());
+    status->dwBandWidth = bandWidth_;
+  }
+  status->dwServerState = alive != 0 ? OPC_STATUS_RUNNING : OPC_STATUS_SUSPENDED;
+  status->wMajorVersion = kMajorVersion;
+  status->wMinorVersion = kMinorVersion;
+  status->wBuildNumber = kBuildNumber;
+  status->wReserved = kReserved;
+  // Widened character by character, as the text is plain ASCII.
+  std::wstring wide;
+  for (const char* c = vendor; *c != '\0'; ++c) wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*c)));
+  status->szVendorInfo = TaskString(wide);
+  if (status->szVendorInfo == nullptr) {
+    TaskFree(status);
+    return E_FAIL;
+  }
+  *ppServerStatus = status;
+  return S_OK;
+}
+
+HRESULT OpcServer::RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) {
+  SendDriverMessage(kMessageInformation, kRemoveGroupMessage);
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  OpcGroup* group = nullptr;
+  if (!groups_.Remove(hServerGroup, &group)) return E_FAIL;
+  HRESULT result = S_OK;
+  if (group->ClientHoldsReferences()) {
+    // The client still holds the group: it stays an object until released,
+    // but no longer a group of this server.
+    group->MarkDeleted();
+    if (!bForce) result = static_cast<HRESULT>(kInUse);
+  }
+  group->ReleaseServerReference();
+  return result;
+}
+
+HRESULT OpcServer::CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID riid, LPUNKNOWN* ppUnk) {
+  if (ppUnk == nullptr) return E_INVALIDARG;
+  *ppUnk = nullptr;
+  const bool names = IsEqualIID(riid, IID_IEnumString);
+  if (!names && !IsEqualIID(riid, IID_IEnumUnknown)) return E_NOINTERFACE;
+  return Guarded([&]() -> HRESULT {
+    const bool take = ScopeTakesGroups(static_cast<std::uint32_t>(dwScope));
+    std::size_t taken = 0;
+    if (names) {
+      std::vector<std::wstring> list;
+      {
+        std::lock_guard<std::recursive_mutex> guard(lock_);
+        if (take) {
+          for (auto& [handle, group] : groups_) list.push_back(group->Name());
+        }
+      }
+      taken = list.size();
+      IEnumString* enumerator = NewStringEnumerator(std::move(list));
+      if (enumerator == nullptr) return E_OUTOFMEMORY;
+      *ppUnk = enumerator;
+    } else {
+      std::vector<IUnknown*> list;
+      {
+        std::lock_guard<std::recursive_mutex> guard(lock_);
+        if (take) {
+          for (auto& [handle, group] : groups_) {
+            IUnknown* unknown = nullptr;
+            group->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown));
+            list.push_back(unknown);
+          }
+        }
+      }
+      taken = list.size();
+      IEnumUnknown* enumerator = NewUnknownEnumerator(std::move(list));
+      if (enumerator == nullptr) return E_OUTOFMEMORY;
+      *ppUnk = enumerator;
+    }
+    return taken > 0 ? S_OK : S_FALSE;
+  });
+}
+
+// IOPCCommon
+
+HRESULT OpcServer::SetLocaleID(LCID dwLcid) {
+  const auto accepted = AcceptedLocale(dwLcid);
+  if (!accepted) return E_INVALIDARG;
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  lcid_ = *accepted;
+  return S_OK;
+}
+
+HRESULT OpcServer::GetLocaleID(LCID* pdwLcid) {
+  if (pdwLcid == nullptr) return E_INVALIDARG;
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  *pdwLcid = lcid_;
+  return S_OK;
+}
+
+HRESULT OpcServer::QueryAvailableLocaleIDs(DWORD* pdwCount, LCID** pdwLcid) {
+  if (pdwCount != nullptr) *pdwCount = 0;
+  if (pdwLcid != nullptr) *pdwLcid = nullptr;
+  if (pdwCount == nullptr || pdwLcid == nullptr) return E_INVALIDARG;
+  auto* locales = static_cast<LCID*>(CoTaskMemAlloc(sizeof(LCID)));
+  if (locales == nullptr) return E_OUTOFMEMORY;
+  locales[0] = kEnglishLocale;
+  *pdwCount = 1;
+  *pdwLcid = locales;
+  return S_OK;
+}
+
+HRESULT OpcServer::GetErrorString(HRESULT dwError, LPWSTR* ppString) {
+  if (ppString == nullptr) return E_INVALIDARG;
+  LCID lcid;
+  GetLocaleID(&lcid);
+  return GetErrorString(dwError, lcid, ppString);
+}
+
+HRESULT OpcServer::SetClientName(LPCWSTR szName) {
+  return Guarded([&]() -> HRESULT {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    hasClientName_ = szName != nullptr;
+    clientName_ = szName != nullptr ? szName : L"";
+    return S_OK;
+  });
+}
+
+// IPersistFile
+
+HRESULT OpcServer::GetClassID(CLSID* pClassID) {
+  if (pClassID == nullptr) return E_POINTER;
+  *pClassID = CLSID_VrtOpcServer;
+  return S_OK;
+}
+
+HRESULT OpcServer::IsDirty() { return S_OK; }
+
+HRESULT OpcServer::Load(LPCOLESTR pszFileName, DWORD) {
+  if (pszFileName == nullptr) return E_INVALIDARG;
+  return ConfigurationFileNameAccepted(pszFileName) ? S_OK : static_cast<HRESULT>(kInvalidConfigFile);
+}
+
+HRESULT OpcServer::Save(LPCOLESTR pszFileName, BOOL) { return pszFileName == nullptr ? E_INVALIDARG : S_OK; }
+
+HRESULT OpcServer::SaveCompleted(LPCOLESTR) { return S_OK; }
+
+HRESULT OpcServer::GetCurFile(LPOLESTR* ppszFileName) {
+  if (ppszFileName == nullptr) return E_FAIL;
+  *ppszFileName = TaskString(L"");
+  return *ppszFileName == nullptr ? E_OUTOFMEMORY : S_OK;
+}
+
+// IConnectionPointContainer
+
+HRESULT OpcServer::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
+  if (ppEnum == nullptr) return E_POINTER;
+  shutdownPoint_->AddRef();
+  *ppEnum = NewConnectionPointEnumerator({shutdownPoint_});
+  return *ppEnum == nullptr ? E_OUTOFMEMORY : S_OK;
+}
+
+HRESULT OpcServer::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
+  if (ppCP == nullptr) return E_POINTER;
+  *ppCP = nullptr;
+  if (!IsEqualIID(riid, IID_IOPCShutdown)) return CONNECT_E_NOCONNECTION;
+  shutdownPoint_->AddRef();
+  *ppCP = shutdownPoint_;
+  return S_OK;
+}
+
+// The poll thread's side.
+
+void OpcServer::TakeOverSinks() { shutdownPoint_->TakeOver(); }
+
+void OpcServer::ReleaseSinks() { shutdownPoint_->ReleaseAll(); }
+
+void OpcServer::TickGroups(std::uint32_t elapsed) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  for (auto& [handle, group] : groups_) {
+    if (!group->Deleted()) group->Tick(elapsed);
+  }
+}
+
+}  // namespace vrt::opc

@@ -1,0 +1,103 @@
+// The OPC server object: one per client connection, owner of the client's
+// groups and of the poll thread that drives them.
+#pragma once
+
+#include <windows.h>
+#include <ocidl.h>
+#include <olectl.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+#include "handle_table.h"
+#include "opc_da.h"
+
+namespace vrt::opc {
+
+class OpcGroup;
+class ShutdownConnectionPoint;
+
+class OpcServer final : public IOPCServer, public IOPCCommon, public IPersistFile, public IConnectionPointContainer {
+ public:
+  OpcServer();
+  // Starts the poll thread and enters the server registry; false when the
+  // thread cannot be started.
+  bool Start();
+  // Counted in the live servers once handed out.
+  void CountAsLive() { countedLive_ = true; }
+
+  // IUnknown
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+  ULONG STDMETHODCALLTYPE AddRef() override;
+  ULONG STDMETHODCALLTYPE Release() override;
+  // A reference for the poll thread's cycle, only while the server still has one.
+  bool TryAddRef();
+
+  // IOPCServer
+  HRESULT STDMETHODCALLTYPE AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate,
+                                     OPCHANDLE hClientGroup, LONG* pTimeBias, FLOAT* pPercentDeadband, DWORD dwLCID,
+                                     OPCHANDLE* phServerGroup, DWORD* pRevisedUpdateRate, REFIID riid,
+                                     LPUNKNOWN* ppUnk) override;
+  HRESULT STDMETHODCALLTYPE GetErrorString(HRESULT dwError, LCID dwLocale, LPWSTR* ppString) override;
+  HRESULT STDMETHODCALLTYPE GetGroupByName(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) override;
+  HRESULT STDMETHODCALLTYPE GetStatus(OPCSERVERSTATUS** ppServerStatus) override;
+  HRESULT STDMETHODCALLTYPE RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) override;
+  HRESULT STDMETHODCALLTYPE CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID riid, LPUNKNOWN* ppUnk) override;
+
+  // IOPCCommon
+  HRESULT STDMETHODCALLTYPE SetLocaleID(LCID dwLcid) override;
+  HRESULT STDMETHODCALLTYPE GetLocaleID(LCID* pdwLcid) override;
+  HRESULT STDMETHODCALLTYPE QueryAvailableLocaleIDs(DWORD* pdwCount, LCID** pdwLcid) override;
+  HRESULT STDMETHODCALLTYPE GetErrorString(HRESULT dwError, LPWSTR* ppString) override;
+  HRESULT STDMETHODCALLTYPE SetClientName(LPCWSTR szName) override;
+
+  // IPersistFile (and IPersist): the configuration is the driver image.
+  HRESULT STDMETHODCALLTYPE GetClassID(CLSID* pClassID) override;
+  HRESULT STDMETHODCALLTYPE IsDirty() override;
+  HRESULT STDMETHODCALLTYPE Load(LPCOLESTR pszFileName, DWORD dwMode) override;
+  HRESULT STDMETHODCALLTYPE Save(LPCOLESTR pszFileName, BOOL fRemember) override;
+  HRESULT STDMETHODCALLTYPE SaveCompleted(LPCOLESTR pszFileName) override;
+  HRESULT STDMETHODCALLTYPE GetCurFile(LPOLESTR* ppszFileName) override;
+
+  // IConnectionPointContainer: one point, for IOPCShutdown.
+  HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** ppEnum) override;
+  HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override;
+
+  // For groups and the poll thread.
+  HandleIssuer& Handles() { return handles_; }
+  void WakePollThread() { SetEvent(wake_); }
+  // Enters a clone made by CloneGroup under a name checked under the lock.
+  HRESULT AddClone(OpcGroup& source, LPCWSTR requestedName, REFIID riid, LPUNKNOWN* ppUnk);
+  // True when a group other than `except` bears the name.
+  bool NameTaken(const std::wstring& name, const OpcGroup* except = nullptr);
+  void TickGroups(std::uint32_t elapsed);
+  void TakeOverSinks();
+  void ReleaseSinks();
+  HANDLE WakeEvent() const { return wake_; }
+
+ private:
+  friend class ShutdownConnectionPoint;
+  ~OpcServer();
+  static unsigned __stdcall PollThreadMain(void* server);
+  OpcGroup* FindGroupByName(const std::wstring& name);
+
+  std::atomic<long> references_{0};
+  bool countedLive_ = false;
+  std::recursive_mutex lock_;  // the group map and its walks
+  HandleIssuer handles_;
+  HandleTable<OpcGroup*> groups_;
+  DWORD bandWidth_ = 0;
+  FILETIME lastUpdateTime_{};
+  std::uint32_t serial_ = 0;
+  std::atomic<bool> running_{true};
+  LCID lcid_ = 0x800;
+  std::wstring clientName_;
+  bool hasClientName_ = false;
+  HANDLE wake_ = nullptr;
+  HANDLE pollThread_ = nullptr;
+  DWORD pollThreadId_ = 0;
+  ShutdownConnectionPoint* shutdownPoint_ = nullptr;
+};
+
+}  // namespace vrt::opc
