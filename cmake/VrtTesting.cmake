@@ -30,7 +30,7 @@ function(vrt_wine_test program)
       RESOURCE_LOCK wineprefix LABELS wine TIMEOUT 120
       FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]|0 tests, listed below|Running 0 tests")
     if(wine_FIXTURES_REQUIRED)
-      set_tests_properties(${program}.${scenario} PROPERTIES FIXTURES_REQUIRED ${wine_FIXTURES_REQUIRED})
+      set_tests_properties(${program}.${scenario} PROPERTIES FIXTURES_REQUIRED "${wine_FIXTURES_REQUIRED}")
     endif()
   endforeach()
 endfunction()
