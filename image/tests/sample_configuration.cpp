@@ -75,26 +75,50 @@ std::vector<std::uint8_t> SampleImage(int channels, int devicesPerChannel, int r
   return WriteDitImage(configuration, 1700000000).bytes;
 }
 
-std::vector<std::uint8_t> LargestImage(std::uint16_t status) {
-  DitConfiguration configuration;
+namespace {
+
+// The largest image's layout: 32 channels of 7 devices sharing 10000 poll
+// records of 8 registers as evenly as they divide.
+template <typename Visit>
+void ForEachLargestImageDevice(Visit visit) {
   int remaining = 10000;
   for (int c = 0; c < 32; ++c) {
-    std::vector<DitDeviceSource> devices;
     for (int d = 0; d < 7; ++d) {
       const int left = 32 * 7 - (c * 7 + d);
       const int count = remaining / left;
       remaining -= count;
-      std::vector<DitPollRecord> records;
-      for (int r = 0; r < count; ++r) {
-        DitPollRecord record = SamplePollRecord(static_cast<std::uint16_t>(r * 8), 8);
-        record.status = status;
-        records.push_back(record);
-      }
-      devices.push_back(SampleDevice("D" + std::to_string(c * 7 + d), 1, std::move(records)));
+      visit(c, "D" + std::to_string(c * 7 + d), count);
     }
-    configuration.channels.push_back(SampleChannel(static_cast<std::uint8_t>(c), std::move(devices)));
   }
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> LargestImage(std::uint16_t status) {
+  DitConfiguration configuration;
+  std::vector<DitDeviceSource> devices;
+  ForEachLargestImageDevice([&](int channel, const std::string& name, int count) {
+    std::vector<DitPollRecord> records;
+    for (int r = 0; r < count; ++r) {
+      DitPollRecord record = SamplePollRecord(static_cast<std::uint16_t>(r * 8), 8);
+      record.status = status;
+      records.push_back(record);
+    }
+    devices.push_back(SampleDevice(name, 1, std::move(records)));
+    if (devices.size() == 7) {
+      configuration.channels.push_back(SampleChannel(static_cast<std::uint8_t>(channel), std::move(devices)));
+      devices.clear();
+    }
+  });
   return WriteDitImage(configuration, 0).bytes;
+}
+
+std::vector<std::string> LargestImageAddresses() {
+  std::vector<std::string> addresses;
+  ForEachLargestImageDevice([&](int, const std::string& name, int count) {
+    for (int r = 0; r < count; ++r) addresses.push_back(name + ":DIT:" + std::to_string(r * 8));
+  });
+  return addresses;
 }
 
 }  // namespace vrt::testing

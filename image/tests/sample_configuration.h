@@ -24,6 +24,8 @@ DitConfiguration SampleConfiguration(int channels = 2, int devicesPerChannel = 2
 // The largest image the driver polls: 32 channels of 7 devices sharing 10000
 // poll records of 8 registers, each record with the given status.
 std::vector<std::uint8_t> LargestImage(std::uint16_t status = kStatusStopped);
+// The first register of every poll record of that image, as "D7:DIT:16".
+std::vector<std::string> LargestImageAddresses();
 
 std::vector<std::uint8_t> SampleImage(int channels = 2, int devicesPerChannel = 2, int recordsPerDevice = 2);
 

@@ -4,6 +4,8 @@
 #include "server_rules.h"
 
 #include "vrtopc_module.h"
+#include <cstring>
+
 #include "vrtstsr.h"
 
 namespace vrt::opc {
@@ -42,6 +44,8 @@ bool TypeAccepted(VARTYPE type) {
 }
 
 constexpr WORD kFirstTwoQualityBits = 0xC0;
+// A NIO value carries at most 255 bytes.
+constexpr std::size_t kLongestReadableText = 255;
 
 }  // namespace
 
@@ -162,6 +166,7 @@ HRESULT OpcItem::Read(DWORD source, VARIANT* value, WORD* quality, FILETIME* tim
   if (fromDevice || active_) {
     nio_readEx(&nioStatus_, &parsed_.point.block, &parsed_.point.valueSpec, &timeStamp_, &quality_, parsed_.stringLength,
                &value_);
+    if (parsed_.point.valueSpec.valueKind == NIO_KIND_TEXT && nioStatus_ == NIO_OK) ReadText();
     if ((quality_ & kFirstTwoQualityBits) != 0 && nioStatus_ == NIO_OK) {
       canonicalType_ = value_.vt;
       hasValue_ = true;
@@ -182,6 +187,25 @@ HRESULT OpcItem::Read(DWORD source, VARIANT* value, WORD* quality, FILETIME* tim
     }
   }
   return (active_ || fromDevice) ? S_OK : static_cast<HRESULT>(kInactiveCacheRead);
+}
+
+// nio_readEx leaves the value of a text point as it is: its quality and
+// time stamp are right, but the text must be read with nio_read, or a text
+// item would read as an empty string of good quality.
+void OpcItem::ReadText() {
+  char text[kLongestReadableText + 1] = {};
+  const std::size_t capacity = parsed_.stringLength < kLongestReadableText ? parsed_.stringLength : kLongestReadableText;
+  NioValue read{NIO_TAG_TEXT, static_cast<std::uint8_t>(capacity), 0, text};
+  std::uint16_t status = 0;
+  nio_read(&status, &parsed_.point.block, &parsed_.point.valueSpec, &read);
+  if (status != NIO_OK) {
+    nioStatus_ = status;
+    return;
+  }
+  const std::size_t length = strnlen(text, read.length < capacity ? read.length : capacity);
+  VariantClear(&value_);
+  value_.vt = VT_BSTR;
+  value_.bstrVal = SysAllocString(Widen(std::string(text, length)).c_str());
 }
 
 HRESULT OpcItem::Write(const VARIANT& value) {

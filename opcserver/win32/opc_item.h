@@ -52,6 +52,7 @@ class OpcItem {
 
  private:
   std::string TextOf(const VARIANT& value) const;
+  void ReadText();
 
   std::mutex lock_;
   OPCHANDLE serverHandle_ = 0;

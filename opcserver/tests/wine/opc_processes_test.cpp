@@ -29,7 +29,7 @@ constexpr HRESULT kInactiveCacheRead = static_cast<HRESULT>(0x00048001);
 // Station 5 on card 1: registers 0x100.. and, from 0x200, the text "PUMPHOUS".
 constexpr const char* kNetwork = R"({ "control_port": 0, "cards": [
   { "card": 1, "port": 0, "stations": [
-    { "station": 5, "type": "ZOLT", "registers": { "0x100": [1234, 5, 0, 0], "0x200": [20565, 19792, 18511, 21843] } } ] }
+    { "station": 5, "type": "ZOLT", "registers": { "0x100": [1234, 5, 0, 0], "0x200": [21840, 20557, 20296, 21333] } } ] }
 ] })";
 
 DitPollRecord FastRecord(std::uint16_t start, std::uint16_t length, std::uint16_t exception) {
@@ -169,6 +169,14 @@ TEST_F(OpcProcesses, DeviceReadsWritesTextsAndQualitiesFollowTheStation) {
   EXPECT_EQ(read.type, VT_BSTR);
   EXPECT_EQ(read.text, L"1234.00 degC");
   EXPECT_EQ(testing::ReadItem(*io.Get(), texts[1].handle, OPC_DS_CACHE).text, L"Running");
+
+  // Text items read their text, cut to their length.
+  const auto names = testing::AddItems(*group.Get(), {L"PUMPS:DIT:512$8", L"PUMPS:DIT:512$4"});
+  ASSERT_EQ(names.size(), 2u);
+  EXPECT_TRUE(ReadsEventually(*io.Get(), names[0].handle, L"PUMPHOUS"));
+  read = testing::ReadItem(*io.Get(), names[1].handle, OPC_DS_CACHE);
+  EXPECT_EQ(read.type, VT_BSTR);
+  EXPECT_EQ(read.text, L"PUMP");
 
   // An inactive item read from the cache: its cached value and 0x00048001.
   read = testing::ReadItem(*io.Get(), inactive[0].handle, OPC_DS_CACHE);

@@ -1,0 +1,126 @@
+// Figures of VRTOPC through COM, as an OPC client in this process sees
+// them, over the largest image (10000 poll records) served by a stand-in
+// driver that only keeps the image alive, so that the figures are the
+// server's and the library's own: IOPCSyncIO::Read of 1, 100 and 1000
+// items from the cache and from the device, and AddItems of one item on
+// every poll record.
+//
+//   opc_bench.exe [--seconds S]   (S per figure, default 2)
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "dit_codes.h"
+#include "dit_mapping.h"
+#include "opc_client.h"
+#include "probe_process.h"
+#include "sample_configuration.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using vrt::testing::ComPtr;
+
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+// Calls of `read` over `count` handles for `seconds`; calls per second.
+double ReadRate(IOPCSyncIO& io, const std::vector<OPCHANDLE>& handles, std::size_t count, OPCDATASOURCE source,
+                double seconds, int& failures) {
+  const auto start = std::chrono::steady_clock::now();
+  const auto end = start + std::chrono::duration<double>(seconds);
+  std::size_t calls = 0;
+  do {
+    OPCITEMSTATE* states = nullptr;
+    HRESULT* errors = nullptr;
+    if (io.Read(source, static_cast<DWORD>(count), const_cast<OPCHANDLE*>(handles.data()), &states, &errors) != S_OK) {
+      ++failures;
+    }
+    if (states != nullptr) {
+      for (std::size_t k = 0; k < count; ++k) {
+        failures += states[k].wQuality != 192;
+        VariantClear(&states[k].vDataValue);
+      }
+    }
+    CoTaskMemFree(states);
+    CoTaskMemFree(errors);
+    ++calls;
+  } while (std::chrono::steady_clock::now() < end);
+  return static_cast<double>(calls) / std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  double seconds = 2.0;
+  for (int i = 1; i + 1 < argc; ++i) {
+    if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atof(argv[i + 1]);
+  }
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  const std::string path = std::string(temp) + "vrt-opc-bench.vrt";
+  vrt::testing::InstallConfiguration(path, vrt::testing::LargestImage(vrt::kStatusGood));
+  vrt::testing::DeleteConfigValue(vrt::kDriverExeValue);
+  vrt::testing::ProbeProcess driver(vrt::testing::ProgramDirectory() + "\\dit_probe_driver.exe", "");
+  if (driver.Expect("serving", 30s) != "serving") {
+    std::fprintf(stderr, "the stand-in driver did not load the image\n");
+    return 1;
+  }
+  if (vrt::testing::RunRegsvr32(false) != 0) {
+    std::fprintf(stderr, "regsvr32 VRTOPC.dll failed\n");
+    return 1;
+  }
+
+  vrt::testing::ComApartment apartment;
+  ComPtr<IOPCServer> server;
+  HRESULT result = vrt::testing::CreateServer(server);
+  if (FAILED(result)) {
+    std::fprintf(stderr, "cannot create the OPC server: 0x%08lX\n", static_cast<unsigned long>(result));
+    return 1;
+  }
+  ComPtr<IOPCItemMgt> group;
+  if (FAILED(vrt::testing::AddGroup(*server.Get(), L"bench", group))) {
+    std::fprintf(stderr, "AddGroup failed\n");
+    return 1;
+  }
+
+  std::vector<std::wstring> ids;
+  for (const std::string& address : vrt::testing::LargestImageAddresses()) ids.push_back(Wide(address));
+  const auto start = std::chrono::steady_clock::now();
+  HRESULT overall = E_FAIL;
+  const auto added = vrt::testing::AddItems(*group.Get(), ids, TRUE, VT_EMPTY, &overall);
+  const double addSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (overall != S_OK || added.size() != ids.size()) {
+    std::fprintf(stderr, "AddItems of %zu items: 0x%08lX\n", ids.size(), static_cast<unsigned long>(overall));
+    return 1;
+  }
+  std::vector<OPCHANDLE> handles;
+  for (const auto& item : added) handles.push_back(item.handle);
+
+  ComPtr<IOPCSyncIO> io;
+  if (FAILED(group.As(io))) return 1;
+  std::printf("VRTOPC through COM in process, largest image (%zu poll records), %.2f s per figure\n", ids.size(),
+              seconds);
+  std::printf("AddItems of %zu item IDs: %.3f s\n", ids.size(), addSeconds);
+  std::printf("%-26s %14s %16s\n", "IOPCSyncIO::Read", "calls /s", "items /s");
+  int failures = 0;
+  for (OPCDATASOURCE source : {OPC_DS_CACHE, OPC_DS_DEVICE}) {
+    for (std::size_t count : {std::size_t{1}, std::size_t{100}, std::size_t{1000}}) {
+      const double calls = ReadRate(*io.Get(), handles, count, source, seconds, failures);
+      char name[64];
+      std::snprintf(name, sizeof name, "%zu item%s from %s", count, count == 1 ? "" : "s",
+                    source == OPC_DS_CACHE ? "cache" : "device");
+      std::printf("%-26s %14.0f %16.0f\n", name, calls, calls * static_cast<double>(count));
+      std::fflush(stdout);
+    }
+  }
+  if (failures != 0) {
+    std::fprintf(stderr, "%d reads failed or were not good\n", failures);
+    return 1;
+  }
+  return 0;
+}
