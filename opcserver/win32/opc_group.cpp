@@ -5,6 +5,7 @@
 #include <new>
 #include <vector>
 
+#include "com_boundary.h"
 #include "enumerators.h"
 #include "opc_server.h"
 #include "server_rules.h"
@@ -13,18 +14,6 @@
 namespace vrt::opc {
 
 namespace {
-
-// An exception must never cross the COM boundary.
-template <typename Body>
-HRESULT Guarded(Body body) {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return E_FAIL;
-  }
-}
 
 HRESULT Overall(const HRESULT* errors, DWORD count) {
   for (DWORD k = 0; k < count; ++k) {
@@ -162,6 +151,16 @@ T* OpcGroup::Results(DWORD count) {
   return block;
 }
 
+template <typename T>
+bool OpcGroup::Results(DWORD count, T** values, HRESULT** errors) {
+  *values = Results<T>(count);
+  *errors = Results<HRESULT>(count);
+  if (*values != nullptr && *errors != nullptr) return true;
+  TaskFree(*values);
+  TaskFree(*errors);
+  return false;
+}
+
 // IOPCGroupStateMgt
 
 HRESULT OpcGroup::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, LONG* pTimeBias,
@@ -248,13 +247,9 @@ HRESULT OpcGroup::AddItems(DWORD dwCount, OPCITEMDEF* pItemArray, OPCITEMRESULT*
   if (dwCount == 0 || pItemArray == nullptr || ppAddResults == nullptr || ppErrors == nullptr) return E_INVALIDARG;
   *ppAddResults = nullptr;
   *ppErrors = nullptr;
-  auto* results = Results<OPCITEMRESULT>(dwCount);
-  auto* errors = Results<HRESULT>(dwCount);
-  if (results == nullptr || errors == nullptr) {
-    TaskFree(results);
-    TaskFree(errors);
-    return E_OUTOFMEMORY;
-  }
+  OPCITEMRESULT* results = nullptr;
+  HRESULT* errors = nullptr;
+  if (!Results(dwCount, &results, &errors)) return E_OUTOFMEMORY;
   HRESULT overall = S_OK;
   try {
     for (DWORD k = 0; k < dwCount; ++k) {
@@ -301,13 +296,9 @@ HRESULT OpcGroup::ValidateItems(DWORD dwCount, OPCITEMDEF* pItemArray, BOOL, OPC
   }
   *ppValidationResults = nullptr;
   *ppErrors = nullptr;
-  auto* results = Results<OPCITEMRESULT>(dwCount);
-  auto* errors = Results<HRESULT>(dwCount);
-  if (results == nullptr || errors == nullptr) {
-    TaskFree(results);
-    TaskFree(errors);
-    return E_OUTOFMEMORY;
-  }
+  OPCITEMRESULT* results = nullptr;
+  HRESULT* errors = nullptr;
+  if (!Results(dwCount, &results, &errors)) return E_OUTOFMEMORY;
   HRESULT overall = S_OK;
   try {
     OpcItem temporary;
@@ -425,13 +416,9 @@ HRESULT OpcGroup::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServe
   if (dwCount == 0 || phServer == nullptr || ppItemValues == nullptr || ppErrors == nullptr) return E_INVALIDARG;
   *ppItemValues = nullptr;
   *ppErrors = nullptr;
-  auto* states = Results<OPCITEMSTATE>(dwCount);
-  auto* errors = Results<HRESULT>(dwCount);
-  if (states == nullptr || errors == nullptr) {
-    TaskFree(states);
-    TaskFree(errors);
-    return E_OUTOFMEMORY;
-  }
+  OPCITEMSTATE* states = nullptr;
+  HRESULT* errors = nullptr;
+  if (!Results(dwCount, &states, &errors)) return E_OUTOFMEMORY;
   bool anyFailed = false;
   for (DWORD k = 0; k < dwCount; ++k) {
     VariantInit(&states[k].vDataValue);

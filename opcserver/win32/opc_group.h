@@ -79,6 +79,9 @@ class OpcGroup final : public IOPCGroupStateMgt, public IOPCItemMgt, public IOPC
   // Result arrays from the task allocator, one entry per requested item.
   template <typename T>
   T* Results(DWORD count);
+  // A result array and the error array beside it, both or neither.
+  template <typename T>
+  bool Results(DWORD count, T** values, HRESULT** errors);
   std::shared_ptr<OpcItem> FindItem(OPCHANDLE handle);
   void SetActive(bool active);
 

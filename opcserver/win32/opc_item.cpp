@@ -95,17 +95,7 @@ HRESULT OpcItem::Parse(const OPCITEMDEF& definition, bool inGroup, OPCHANDLE ser
   serverHandle_ = serverHandle;
   clientHandle_ = definition.hClient;
   hasValue_ = false;
-  if (inGroup) {
-    // Activation as SetActive does it, under the lock already held.
-    active_ = definition.bActive != FALSE;
-    if (active_) {
-      pendingChanges_ = 3;
-      if (Module().settings.autoStart == 1) quality_ &= kActivationQualityMask;
-    } else {
-      pendingChanges_ = 0;
-      quality_ = kOutOfServiceQuality;
-    }
-  }
+  if (inGroup) ApplyActive(definition.bActive != FALSE);
   result.hServer = serverHandle;
   result.vtCanonicalDataType = canonicalType_;
   result.wReserved = 0;
@@ -138,7 +128,10 @@ void OpcItem::CopyFrom(OpcItem& source, OPCHANDLE serverHandle) {
 
 void OpcItem::SetActive(bool active) {
   std::lock_guard<std::mutex> guard(lock_);
-  if (!inGroup_) return;
+  if (inGroup_) ApplyActive(active);
+}
+
+void OpcItem::ApplyActive(bool active) {
   active_ = active;
   if (active) {
     pendingChanges_ = 3;

@@ -53,6 +53,8 @@ class OpcItem {
  private:
   std::string TextOf(const VARIANT& value) const;
   void ReadText();
+  // Activation under the item's lock, already held.
+  void ApplyActive(bool active);
 
   std::mutex lock_;
   OPCHANDLE serverHandle_ = 0;

@@ -8,7 +8,9 @@
 #include <new>
 #include <vector>
 
+#include "com_boundary.h"
 #include "connection_points.h"
+#include "com_boundary.h"
 #include "enumerators.h"
 #include "opc_group.h"
 #include "poll_thread.h"
@@ -19,17 +21,6 @@
 namespace vrt::opc {
 
 namespace {
-
-template <typename Body>
-HRESULT Guarded(Body body) {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return E_FAIL;
-  }
-}
 
 constexpr WORD kMajorVersion = 6;
 constexpr WORD kMinorVersion = 6;
