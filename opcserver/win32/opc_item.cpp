@@ -159,6 +159,9 @@ HRESULT OpcItem::Read(DWORD source, VARIANT* value, WORD* quality, FILETIME* tim
   if (fromDevice || active_) {
     nio_readEx(&nioStatus_, &parsed_.point.block, &parsed_.point.valueSpec, &timeStamp_, &quality_, parsed_.stringLength,
                &value_);
+    // The library stamps only values of records that carry time stamps; any
+    // other value is stamped with the time it was read, never with 1601.
+    if (timeStamp_.dwLowDateTime == 0 && timeStamp_.dwHighDateTime == 0) GetSystemTimeAsFileTime(&timeStamp_);
     if (parsed_.point.valueSpec.valueKind == NIO_KIND_TEXT && nioStatus_ == NIO_OK) ReadText();
     if ((quality_ & kFirstTwoQualityBits) != 0 && nioStatus_ == NIO_OK) {
       canonicalType_ = value_.vt;

@@ -114,6 +114,7 @@ ReadResult ReadItem(IOPCSyncIO& io, OPCHANDLE handle, OPCDATASOURCE source) {
   read.error = errors[0];
   read.quality = states[0].wQuality;
   read.type = states[0].vDataValue.vt;
+  read.timeStamp = (ULONGLONG{states[0].ftTimeStamp.dwHighDateTime} << 32) | states[0].ftTimeStamp.dwLowDateTime;
   VARIANT text;
   VariantInit(&text);
   if (SUCCEEDED(VariantChangeType(&text, &states[0].vDataValue, 0, VT_BSTR))) read.text = text.bstrVal;

@@ -85,6 +85,7 @@ struct ReadResult {
   std::wstring text;   // the value as text (VariantChangeType to VT_BSTR)
   VARTYPE type = VT_EMPTY;
   double number = 0.0;
+  ULONGLONG timeStamp = 0;  // FILETIME ticks
 };
 ReadResult ReadItem(IOPCSyncIO& io, OPCHANDLE handle, OPCDATASOURCE source);
 HRESULT WriteItem(IOPCSyncIO& io, OPCHANDLE handle, const VARIANT& value, HRESULT* error = nullptr);

@@ -165,6 +165,11 @@ TEST_F(OpcProcesses, DeviceReadsWritesTextsAndQualitiesFollowTheStation) {
   EXPECT_EQ(read.type, VT_BOOL);
   EXPECT_EQ(read.number, -1.0);
   EXPECT_EQ(read.quality, 192);
+  // Values of records without time stamps carry the time of their read.
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  const ULONGLONG nowTicks = (ULONGLONG{now.dwHighDateTime} << 32) | now.dwLowDateTime;
+  EXPECT_LT(nowTicks - read.timeStamp, 10ULL * 10000000ULL);
   read = testing::ReadItem(*io.Get(), texts[0].handle, OPC_DS_CACHE);
   EXPECT_EQ(read.type, VT_BSTR);
   EXPECT_EQ(read.text, L"1234.00 degC");
