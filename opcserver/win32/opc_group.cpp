@@ -30,7 +30,17 @@ OpcGroup::OpcGroup(OpcServer* server, OPCHANDLE serverHandle) : server_(server),
   timeBias_ = zone.Bias;
 }
 
-OpcGroup::~OpcGroup() { items_.Clear(); }
+OpcGroup::~OpcGroup() {
+  dataCallback_.Slot().ReleaseAll();
+  for (auto& slot : adviseSinks_) slot.ReleaseAll();
+  readRequests_.clear();
+  writeRequests_.clear();
+  items_.Clear();
+}
+
+OpcGroup::QueuedRequest::~QueuedRequest() {
+  for (VARIANT& value : values) VariantClear(&value);
+}
 
 HRESULT OpcGroup::QueryInterface(REFIID iid, void** object) {
   if (object == nullptr) return E_POINTER;
@@ -42,8 +52,25 @@ HRESULT OpcGroup::QueryInterface(REFIID iid, void** object) {
   } else if (IsEqualIID(iid, IID_IOPCSyncIO)) {
     SendDriverMessage(kMessageInformation, kSyncIoConnecting);
     *object = static_cast<IOPCSyncIO*>(this);
+  } else if (IsEqualIID(iid, IID_IOPCAsyncIO)) {
+    SendDriverMessage(kMessageInformation, kVersion1Connecting);
+    *object = static_cast<IOPCAsyncIO*>(this);
   } else if (IsEqualIID(iid, IID_IOPCItemMgt)) {
     *object = static_cast<IOPCItemMgt*>(this);
+  } else if (IsEqualIID(iid, IID_IDataObject)) {
+    if (!dataObjectCreated_) {
+      std::lock_guard<std::recursive_mutex> guard(lock_);
+      formats_[kFormatData] = static_cast<CLIPFORMAT>(RegisterClipboardFormatA("OPCSTMFORMATDATA"));
+      formats_[kFormatDataTime] = static_cast<CLIPFORMAT>(RegisterClipboardFormatA("OPCSTMFORMATDATATIME"));
+      formats_[kFormatWriteComplete] = static_cast<CLIPFORMAT>(RegisterClipboardFormatA("OPCSTMFORMATWRITECOMPLETE"));
+      dataObjectCreated_ = true;
+    }
+    *object = static_cast<IDataObject*>(this);
+  } else if (IsEqualIID(iid, IID_IConnectionPointContainer)) {
+    *object = static_cast<IConnectionPointContainer*>(this);
+  } else if (IsEqualIID(iid, IID_IOPCAsyncIO2)) {
+    SendDriverMessage(kMessageInformation, kVersion2Connecting);
+    *object = static_cast<IOPCAsyncIO2*>(this);
   } else {
     return E_NOINTERFACE;
   }
@@ -52,6 +79,7 @@ HRESULT OpcGroup::QueryInterface(REFIID iid, void** object) {
 }
 
 ULONG OpcGroup::AddRef() {
+  ++clientReferences_;
   const long count = ++references_;
   server_->AddRef();
   return static_cast<ULONG>(count);
@@ -59,6 +87,7 @@ ULONG OpcGroup::AddRef() {
 
 ULONG OpcGroup::Release() {
   OpcServer* server = server_;
+  --clientReferences_;
   const long count = --references_;
   if (count == 0) delete this;
   server->Release();
@@ -104,20 +133,6 @@ void OpcGroup::MakeDue() {
   server_->WakePollThread();
 }
 
-void OpcGroup::Tick(std::uint32_t elapsed) {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
-  countdown_ -= elapsed;
-  if (countdown_ <= 0) countdown_ = updateRate_;
-}
-
-void OpcGroup::SetActive(bool active) {
-  {
-    std::lock_guard<std::recursive_mutex> guard(lock_);
-    active_ = active ? TRUE : FALSE;
-  }
-  MakeDue();
-}
-
 bool OpcGroup::CopyInto(OpcGroup& clone, const std::wstring& name) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
   std::lock_guard<std::recursive_mutex> cloneGuard(clone.lock_);
@@ -138,27 +153,26 @@ bool OpcGroup::CopyInto(OpcGroup& clone, const std::wstring& name) {
   return true;
 }
 
+std::vector<std::shared_ptr<OpcItem>> OpcGroup::ItemSnapshot() {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  std::vector<std::shared_ptr<OpcItem>> items;
+  items.reserve(items_.Size());
+  for (auto& [handle, item] : items_) items.push_back(item);
+  return items;
+}
+
+std::shared_ptr<OpcItem> OpcGroup::FindItemById(const std::wstring& itemId) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  for (auto& [handle, item] : items_) {
+    if (item->Describe().itemId == itemId) return item;
+  }
+  return nullptr;
+}
+
 std::shared_ptr<OpcItem> OpcGroup::FindItem(OPCHANDLE handle) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
   auto* found = items_.Find(handle);
   return found == nullptr ? nullptr : *found;
-}
-
-template <typename T>
-T* OpcGroup::Results(DWORD count) {
-  auto* block = static_cast<T*>(TaskAlloc(sizeof(T) * count));
-  if (block != nullptr) std::memset(static_cast<void*>(block), 0, sizeof(T) * count);
-  return block;
-}
-
-template <typename T>
-bool OpcGroup::Results(DWORD count, T** values, HRESULT** errors) {
-  *values = Results<T>(count);
-  *errors = Results<HRESULT>(count);
-  if (*values != nullptr && *errors != nullptr) return true;
-  TaskFree(*values);
-  TaskFree(*errors);
-  return false;
 }
 
 // IOPCGroupStateMgt
@@ -450,6 +464,32 @@ HRESULT OpcGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues
   }
   *ppErrors = errors;
   return anyFailed ? S_FALSE : S_OK;
+}
+
+}  // namespace vrt::opc
+
+namespace vrt::opc {
+
+// IConnectionPointContainer
+
+HRESULT OpcGroup::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
+  if (ppEnum == nullptr) return E_POINTER;
+  dataCallback_.AddRef();
+  *ppEnum = NewConnectionPointEnumerator({&dataCallback_});
+  if (*ppEnum == nullptr) {
+    dataCallback_.Release();
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
+HRESULT OpcGroup::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
+  if (ppCP == nullptr) return E_POINTER;
+  *ppCP = nullptr;
+  if (!IsEqualIID(riid, IID_IOPCDataCallback)) return CONNECT_E_NOCONNECTION;
+  dataCallback_.AddRef();
+  *ppCP = &dataCallback_;
+  return S_OK;
 }
 
 }  // namespace vrt::opc

@@ -1,23 +1,39 @@
-// An OPC group: its state, its items by server handle, and the group
-// interfaces of OPC DA 2.0 that read and write synchronously.
+// An OPC group: its state, its items by server handle, the group interfaces
+// of OPC DA 2.0 (state, items, synchronous and asynchronous I/O, the
+// IOPCDataCallback connection point) and of DA 1.0 (IDataObject streams and
+// queued IOPCAsyncIO requests), and the group's tick on the poll thread.
 #pragma once
 
 #include <windows.h>
+#include <objidl.h>
 
 #include <atomic>
+#include <cstring>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
+#include "connection_points.h"
 #include "handle_table.h"
 #include "opc_da.h"
 #include "opc_item.h"
+#include "sink_slot.h"
+#include "vrtopc_module.h"
 
 namespace vrt::opc {
 
 class OpcServer;
 
-class OpcGroup final : public IOPCGroupStateMgt, public IOPCItemMgt, public IOPCSyncIO {
+class OpcGroup final : public IOPCGroupStateMgt,
+                       public IOPCItemMgt,
+                       public IOPCSyncIO,
+                       public IOPCAsyncIO2,
+                       public IOPCAsyncIO,
+                       public IDataObject,
+                       public IConnectionPointContainer,
+                       private ConnectionPointOwner {
  public:
   OpcGroup(OpcServer* server, OPCHANDLE serverHandle);
 
@@ -25,10 +41,11 @@ class OpcGroup final : public IOPCGroupStateMgt, public IOPCItemMgt, public IOPC
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
   ULONG STDMETHODCALLTYPE AddRef() override;
   ULONG STDMETHODCALLTYPE Release() override;
-  // The server's own reference (its group map), which does not hold the server.
+  // The server's own references (its group map, the poll thread's tick),
+  // which do not hold the server.
   void AddServerReference() { ++references_; }
   void ReleaseServerReference();
-  bool ClientHoldsReferences() const { return references_ > 1; }
+  bool ClientHoldsReferences() const { return clientReferences_ > 0; }
 
   // IOPCGroupStateMgt
   HRESULT STDMETHODCALLTYPE GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, LONG* pTimeBias,
@@ -60,6 +77,40 @@ class OpcGroup final : public IOPCGroupStateMgt, public IOPCItemMgt, public IOPC
   HRESULT STDMETHODCALLTYPE Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues,
                                   HRESULT** ppErrors) override;
 
+  // IOPCAsyncIO2: completed in the caller's thread, through its own sink.
+  HRESULT STDMETHODCALLTYPE Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID, DWORD* pdwCancelID,
+                                 HRESULT** ppErrors) override;
+  HRESULT STDMETHODCALLTYPE Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, DWORD dwTransactionID,
+                                  DWORD* pdwCancelID, HRESULT** ppErrors) override;
+  HRESULT STDMETHODCALLTYPE Refresh2(OPCDATASOURCE dwSource, DWORD dwTransactionID, DWORD* pdwCancelID) override;
+  HRESULT STDMETHODCALLTYPE Cancel2(DWORD dwCancelID) override;
+  HRESULT STDMETHODCALLTYPE SetEnable(BOOL bEnable) override;
+  HRESULT STDMETHODCALLTYPE GetEnable(BOOL* pbEnable) override;
+
+  // IOPCAsyncIO: queued, completed by the poll thread as DA 1.0 streams.
+  HRESULT STDMETHODCALLTYPE Read(DWORD dwConnection, OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer,
+                                 DWORD* pTransactionID, HRESULT** ppErrors) override;
+  HRESULT STDMETHODCALLTYPE Write(DWORD dwConnection, DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues,
+                                  DWORD* pTransactionID, HRESULT** ppErrors) override;
+  HRESULT STDMETHODCALLTYPE Refresh(DWORD dwConnection, OPCDATASOURCE dwSource, DWORD* pTransactionID) override;
+  HRESULT STDMETHODCALLTYPE Cancel(DWORD dwTransactionID) override;
+
+  // IDataObject: DAdvise and DUnadvise of the three stream formats.
+  HRESULT STDMETHODCALLTYPE GetData(FORMATETC* pformatetcIn, STGMEDIUM* pmedium) override;
+  HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC* pformatetc, STGMEDIUM* pmedium) override;
+  HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC* pformatetc) override;
+  HRESULT STDMETHODCALLTYPE GetCanonicalFormatEtc(FORMATETC* pformatectIn, FORMATETC* pformatetcOut) override;
+  HRESULT STDMETHODCALLTYPE SetData(FORMATETC* pformatetc, STGMEDIUM* pmedium, BOOL fRelease) override;
+  HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD dwDirection, IEnumFORMATETC** ppenumFormatEtc) override;
+  HRESULT STDMETHODCALLTYPE DAdvise(FORMATETC* pformatetc, DWORD advf, IAdviseSink* pAdvSink,
+                                    DWORD* pdwConnection) override;
+  HRESULT STDMETHODCALLTYPE DUnadvise(DWORD dwConnection) override;
+  HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA** ppenumAdvise) override;
+
+  // IConnectionPointContainer: one point, for IOPCDataCallback.
+  HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** ppEnum) override;
+  HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override;
+
   // For the server.
   void Initialise(const std::wstring& name, BOOL active, DWORD updateRate, OPCHANDLE clientHandle, LCID lcid);
   // The clone of this group's state and items into `clone`; false when an item could not be copied.
@@ -70,12 +121,20 @@ class OpcGroup final : public IOPCGroupStateMgt, public IOPCItemMgt, public IOPC
   OPCHANDLE ServerHandle() const { return serverHandle_; }
   void MarkDeleted() { deleted_ = true; }
   bool Deleted() const { return deleted_; }
-  // The poll thread's tick (the countdown until the group is due).
+  // The item of this group with exactly that item ID, or null.
+  std::shared_ptr<OpcItem> FindItemById(const std::wstring& itemId);
+  // The poll thread's tick of the group.
   void Tick(std::uint32_t elapsed);
   void MakeDue();
 
  private:
   ~OpcGroup();
+  // ConnectionPointOwner
+  ULONG OwnerAddRef() override { return AddRef(); }
+  ULONG OwnerRelease() override { return Release(); }
+  HRESULT OwnerQueryInterface(REFIID iid, void** object) override { return QueryInterface(iid, object); }
+  void SinkChanged() override { MakeDue(); }
+
   // Result arrays from the task allocator, one entry per requested item.
   template <typename T>
   T* Results(DWORD count);
@@ -83,9 +142,35 @@ class OpcGroup final : public IOPCGroupStateMgt, public IOPCItemMgt, public IOPC
   template <typename T>
   bool Results(DWORD count, T** values, HRESULT** errors);
   std::shared_ptr<OpcItem> FindItem(OPCHANDLE handle);
-  void SetActive(bool active);
+  std::vector<std::shared_ptr<OpcItem>> ItemSnapshot();
 
-  std::atomic<long> references_{0};
+  // The tick's parts (group_tick.cpp), with the group's lock held in `held`.
+  void ScanItems(std::unique_lock<std::recursive_mutex>& held, IOPCDataCallback* sink);
+  void SendDataChange(std::unique_lock<std::recursive_mutex>& held, IOPCDataCallback* sink);
+  void SendStream(std::unique_lock<std::recursive_mutex>& held, int format,
+                  const std::vector<std::shared_ptr<OpcItem>>& items, DWORD transactionId, DWORD source);
+  void SendSubscriptionStreams(std::unique_lock<std::recursive_mutex>& held);
+  void CompleteQueuedRequests(std::unique_lock<std::recursive_mutex>& held);
+
+  // DA 1.0 stream formats: DATA, DATATIME, WRITECOMPLETE.
+  static constexpr int kFormatData = 0;
+  static constexpr int kFormatDataTime = 1;
+  static constexpr int kFormatWriteComplete = 2;
+  static constexpr int kFormats = 3;
+  int FormatIndex(CLIPFORMAT format) const;
+
+  struct QueuedRequest {
+    DWORD transactionId = 0;
+    DWORD source = OPC_DS_CACHE;
+    std::vector<OPCHANDLE> handles;
+    std::vector<VARIANT> values;  // writes: copies, cleared when the request goes
+    ~QueuedRequest();
+  };
+  HRESULT QueueRequest(bool write, DWORD source, DWORD count, OPCHANDLE* handles, VARIANT* values,
+                       DWORD* transactionId, HRESULT** errors);
+
+  std::atomic<long> references_{0};        // all: the client's and the server's own
+  std::atomic<long> clientReferences_{0};  // the client's alone
   OpcServer* server_;
   const OPCHANDLE serverHandle_;
   std::recursive_mutex lock_;
@@ -99,6 +184,34 @@ class OpcGroup final : public IOPCGroupStateMgt, public IOPCItemMgt, public IOPC
   std::atomic<bool> deleted_{false};
   std::int64_t countdown_ = 0;
   HandleTable<std::shared_ptr<OpcItem>> items_;
+
+  SinkConnectionPoint<IOPCDataCallback> dataCallback_{*this, true};
+  std::vector<OPCHANDLE> changed_;  // the change buffer, at most kChangeBufferSize
+
+  std::atomic<bool> dataObjectCreated_{false};
+  CLIPFORMAT formats_[kFormats] = {};
+  SinkSlot<IAdviseSink> adviseSinks_[kFormats];
+  DWORD dataAdvf_ = 0;
+  DWORD dataTimeAdvf_ = 0;
+  std::deque<std::unique_ptr<QueuedRequest>> readRequests_;
+  std::deque<std::unique_ptr<QueuedRequest>> writeRequests_;
 };
+
+template <typename T>
+T* OpcGroup::Results(DWORD count) {
+  auto* block = static_cast<T*>(TaskAlloc(sizeof(T) * count));
+  if (block != nullptr) std::memset(static_cast<void*>(block), 0, sizeof(T) * count);
+  return block;
+}
+
+template <typename T>
+bool OpcGroup::Results(DWORD count, T** values, HRESULT** errors) {
+  *values = Results<T>(count);
+  *errors = Results<HRESULT>(count);
+  if (*values != nullptr && *errors != nullptr) return true;
+  TaskFree(*values);
+  TaskFree(*errors);
+  return false;
+}
 
 }  // namespace vrt::opc

@@ -1,6 +1,7 @@
 // The item parse, the item read and the item write over VRTSTSR.
 #include "opc_item.h"
 
+#include "change_test.h"
 #include "server_rules.h"
 
 #include "vrtopc_module.h"
@@ -44,6 +45,22 @@ bool TypeAccepted(VARTYPE type) {
 }
 
 constexpr WORD kFirstTwoQualityBits = 0xC0;
+
+// A VARIANT as the change test compares it.
+ComparableValue Comparable(const VARIANT& value) {
+  ComparableValue comparable;
+  comparable.type = value.vt;
+  if (value.vt == VT_BSTR) {
+    if (value.bstrVal != nullptr) comparable.text.assign(value.bstrVal, SysStringLen(value.bstrVal));
+  } else if (value.vt == VT_BOOL) {
+    comparable.boolean = value.boolVal != VARIANT_FALSE;
+  } else {
+    VARIANT number;
+    VariantInit(&number);
+    if (SUCCEEDED(VariantChangeType(&number, const_cast<VARIANT*>(&value), 0, VT_R4))) comparable.number = number.fltVal;
+  }
+  return comparable;
+}
 // A NIO value carries at most 255 bytes.
 constexpr std::size_t kLongestReadableText = 255;
 
@@ -153,16 +170,39 @@ std::string OpcItem::TextOf(const VARIANT& value) const {
   return AnalogText(converted, parsed_.point.valueSpec.decimals, parsed_.units);
 }
 
+void OpcItem::ReadFromDriver(VARIANT* value, FILETIME* timeStamp) {
+  nio_readEx(&nioStatus_, &parsed_.point.block, &parsed_.point.valueSpec, timeStamp, &quality_, parsed_.stringLength,
+             value);
+  // The library stamps only values of records that carry time stamps; any
+  // other value is stamped with the time it was read, never with 1601.
+  if (timeStamp->dwLowDateTime == 0 && timeStamp->dwHighDateTime == 0) GetSystemTimeAsFileTime(timeStamp);
+  if (parsed_.point.valueSpec.valueKind == NIO_KIND_TEXT && nioStatus_ == NIO_OK) ReadText(value);
+}
+
+// nio_readEx leaves the value of a text point as it is: its quality and
+// time stamp are right, but the text must be read with nio_read, or a text
+// item would read as an empty string of good quality.
+void OpcItem::ReadText(VARIANT* value) {
+  char text[kLongestReadableText + 1] = {};
+  const std::size_t capacity = parsed_.stringLength < kLongestReadableText ? parsed_.stringLength : kLongestReadableText;
+  NioValue read{NIO_TAG_TEXT, static_cast<std::uint8_t>(capacity), 0, text};
+  std::uint16_t status = 0;
+  nio_read(&status, &parsed_.point.block, &parsed_.point.valueSpec, &read);
+  if (status != NIO_OK) {
+    nioStatus_ = status;
+    return;
+  }
+  const std::size_t length = strnlen(text, read.length < capacity ? read.length : capacity);
+  VariantClear(value);
+  value->vt = VT_BSTR;
+  value->bstrVal = SysAllocString(Widen(std::string(text, length)).c_str());
+}
+
 HRESULT OpcItem::Read(DWORD source, VARIANT* value, WORD* quality, FILETIME* timeStamp) {
   std::lock_guard<std::mutex> guard(lock_);
   const bool fromDevice = source == OPC_DS_DEVICE;
   if (fromDevice || active_) {
-    nio_readEx(&nioStatus_, &parsed_.point.block, &parsed_.point.valueSpec, &timeStamp_, &quality_, parsed_.stringLength,
-               &value_);
-    // The library stamps only values of records that carry time stamps; any
-    // other value is stamped with the time it was read, never with 1601.
-    if (timeStamp_.dwLowDateTime == 0 && timeStamp_.dwHighDateTime == 0) GetSystemTimeAsFileTime(&timeStamp_);
-    if (parsed_.point.valueSpec.valueKind == NIO_KIND_TEXT && nioStatus_ == NIO_OK) ReadText();
+    ReadFromDriver(&value_, &timeStamp_);
     if ((quality_ & kFirstTwoQualityBits) != 0 && nioStatus_ == NIO_OK) {
       canonicalType_ = value_.vt;
       hasValue_ = true;
@@ -185,23 +225,86 @@ HRESULT OpcItem::Read(DWORD source, VARIANT* value, WORD* quality, FILETIME* tim
   return (active_ || fromDevice) ? S_OK : static_cast<HRESULT>(kInactiveCacheRead);
 }
 
-// nio_readEx leaves the value of a text point as it is: its quality and
-// time stamp are right, but the text must be read with nio_read, or a text
-// item would read as an empty string of good quality.
-void OpcItem::ReadText() {
-  char text[kLongestReadableText + 1] = {};
-  const std::size_t capacity = parsed_.stringLength < kLongestReadableText ? parsed_.stringLength : kLongestReadableText;
-  NioValue read{NIO_TAG_TEXT, static_cast<std::uint8_t>(capacity), 0, text};
-  std::uint16_t status = 0;
-  nio_read(&status, &parsed_.point.block, &parsed_.point.valueSpec, &read);
-  if (status != NIO_OK) {
-    nioStatus_ = status;
-    return;
+bool OpcItem::Refresh(float percentDeadband) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!active_) return false;
+  ChangeCheck check;
+  check.hasValue = hasValue_;
+  check.pendingChanges = pendingChanges_ != 0;
+  check.before = Comparable(value_);
+  check.qualityBefore = quality_;
+  check.statusBefore = nioStatus_;
+  check.percentDeadband = percentDeadband;
+  check.eguSpan = parsed_.point.valueSpec.eguSpan;
+
+  VARIANT fresh;
+  VariantInit(&fresh);
+  // A text point's read leaves what it cannot read as it was.
+  if (parsed_.point.valueSpec.valueKind == NIO_KIND_TEXT) VariantCopy(&fresh, &value_);
+  FILETIME stamp{};
+  ReadFromDriver(&fresh, &stamp);
+  check.after = Comparable(fresh);
+  check.qualityAfter = quality_;
+  check.statusAfter = nioStatus_;
+  const bool changed = ItemChanged(check);
+  if (changed) {
+    timeStamp_ = stamp;
+    VariantClear(&value_);
+    if (FAILED(VariantCopy(&value_, &fresh))) {
+      hasValue_ = false;
+      quality_ = 0;
+    } else {
+      canonicalType_ = value_.vt;
+      hasValue_ = (quality_ & kFirstTwoQualityBits) != 0 && nioStatus_ == NIO_OK;
+    }
+    pendingChanges_ = kPendingData | kPendingDataTime;
   }
-  const std::size_t length = strnlen(text, read.length < capacity ? read.length : capacity);
-  VariantClear(&value_);
-  value_.vt = VT_BSTR;
-  value_.bstrVal = SysAllocString(Widen(std::string(text, length)).c_str());
+  VariantClear(&fresh);
+  return changed;
+}
+
+bool OpcItem::Active() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return active_;
+}
+
+bool OpcItem::Pending(std::uint32_t bits) {
+  std::lock_guard<std::mutex> guard(lock_);
+  return (pendingChanges_ & bits) != 0;
+}
+
+void OpcItem::MarkPending(std::uint32_t bits) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (active_) pendingChanges_ |= bits;
+}
+
+void OpcItem::ClearPending() {
+  std::lock_guard<std::mutex> guard(lock_);
+  pendingChanges_ = 0;
+}
+
+OpcItem::Description OpcItem::Properties() {
+  std::lock_guard<std::mutex> guard(lock_);
+  Description description{parsed_.point.valueSpec.valueKind,
+                          canonicalType_,
+                          requestedType_,
+                          parsed_.units,
+                          parsed_.openLabel,
+                          parsed_.closeLabel,
+                          parsed_.point.valueSpec.eguLow,
+                          parsed_.point.valueSpec.eguSpan,
+                          parsed_.stringLength,
+                          {},
+                          {}};
+  // The library's texts are shorter than these buffers.
+  char text[32] = {};
+  std::uint16_t status = 0;
+  nio_dsig(&status, &parsed_.point.block, &parsed_.point.valueSpec, text);
+  description.signalConditioning = text;
+  std::memset(text, 0, sizeof text);
+  nio_dopt(&status, &parsed_.point.block, &parsed_.point.valueSpec, text);
+  description.hardwareOptions = text;
+  return description;
 }
 
 HRESULT OpcItem::Write(const VARIANT& value) {

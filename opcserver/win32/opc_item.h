@@ -28,8 +28,35 @@ class OpcItem {
   void CopyFrom(OpcItem& source, OPCHANDLE serverHandle);
 
   void SetActive(bool active);
+  bool Active();
   // The item read: from the driver for a device read or an active item.
   HRESULT Read(DWORD source, VARIANT* value, WORD* quality, FILETIME* timeStamp);
+  // The group tick's refresh of an active item: reads the driver and keeps
+  // the value when the change test says it is news. True for a change.
+  bool Refresh(float percentDeadband);
+
+  // Values not yet delivered: bit 0 in a DATA stream, bit 1 in a DATATIME one.
+  static constexpr std::uint32_t kPendingData = 1;
+  static constexpr std::uint32_t kPendingDataTime = 2;
+  bool Pending(std::uint32_t bits);
+  void MarkPending(std::uint32_t bits);
+  void ClearPending();
+
+  // What the properties of the item show.
+  struct Description {
+    std::uint8_t kind;
+    VARTYPE canonicalType;
+    VARTYPE requestedType;
+    std::string units;
+    std::string openLabel;
+    std::string closeLabel;
+    float eguLow;
+    float eguSpan;
+    std::uint16_t stringLength;
+    std::string signalConditioning;  // as nio_dsig gives it
+    std::string hardwareOptions;     // as nio_dopt gives it
+  };
+  Description Properties();
   HRESULT Write(const VARIANT& value);
   // Checks and stores a requested type; OPC_E_BADTYPE when no value converts to it.
   HRESULT SetRequestedType(VARTYPE type);
@@ -52,7 +79,10 @@ class OpcItem {
 
  private:
   std::string TextOf(const VARIANT& value) const;
-  void ReadText();
+  // nio_readEx into `value` and `timeStamp`, the item's status and quality
+  // updated in place; a text point's text read too. Under the item's lock.
+  void ReadFromDriver(VARIANT* value, FILETIME* timeStamp);
+  void ReadText(VARIANT* value);
   // Activation under the item's lock, already held.
   void ApplyActive(bool active);
 

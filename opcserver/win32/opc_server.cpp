@@ -57,10 +57,7 @@ class WindowsPollHost final : public PollThreadHost {
 
 }  // namespace
 
-OpcServer::OpcServer() {
-  CoFileTimeNow(&lastUpdateTime_);
-  shutdownPoint_ = new ShutdownConnectionPoint(this);
-}
+OpcServer::OpcServer() { CoFileTimeNow(&lastUpdateTime_); }
 
 bool OpcServer::Start() {
   wake_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -113,7 +110,6 @@ OpcServer::~OpcServer() {
     }
     groups_.Clear();
   }
-  delete shutdownPoint_;
   if (serial_ != 0 && !othersRemain) {
     std::uint16_t status = 0;
     nio_CleanUp(&status);
@@ -130,8 +126,12 @@ HRESULT OpcServer::QueryInterface(REFIID iid, void** object) {
   *object = nullptr;
   if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOPCServer)) {
     *object = static_cast<IOPCServer*>(this);
+  } else if (IsEqualIID(iid, IID_IOPCBrowseServerAddressSpace)) {
+    *object = static_cast<IOPCBrowseServerAddressSpace*>(this);
   } else if (IsEqualIID(iid, IID_IPersist) || IsEqualIID(iid, IID_IPersistFile)) {
     *object = static_cast<IPersistFile*>(this);
+  } else if (IsEqualIID(iid, IID_IOPCItemProperties)) {
+    *object = static_cast<IOPCItemProperties*>(this);
   } else if (IsEqualIID(iid, IID_IOPCCommon)) {
     *object = static_cast<IOPCCommon*>(this);
   } else if (IsEqualIID(iid, IID_IConnectionPointContainer)) {
@@ -443,31 +443,65 @@ HRESULT OpcServer::GetCurFile(LPOLESTR* ppszFileName) {
 
 HRESULT OpcServer::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
   if (ppEnum == nullptr) return E_POINTER;
-  shutdownPoint_->AddRef();
-  *ppEnum = NewConnectionPointEnumerator({shutdownPoint_});
-  return *ppEnum == nullptr ? E_OUTOFMEMORY : S_OK;
+  shutdownPoint_.AddRef();
+  *ppEnum = NewConnectionPointEnumerator({&shutdownPoint_});
+  if (*ppEnum == nullptr) {
+    shutdownPoint_.Release();
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
 }
 
 HRESULT OpcServer::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
   if (ppCP == nullptr) return E_POINTER;
   *ppCP = nullptr;
   if (!IsEqualIID(riid, IID_IOPCShutdown)) return CONNECT_E_NOCONNECTION;
-  shutdownPoint_->AddRef();
-  *ppCP = shutdownPoint_;
+  shutdownPoint_.AddRef();
+  *ppCP = &shutdownPoint_;
   return S_OK;
 }
 
 // The poll thread's side.
 
-void OpcServer::TakeOverSinks() { shutdownPoint_->TakeOver(); }
+void OpcServer::TakeOverSinks() { shutdownPoint_.Slot().TakeOver(); }
 
-void OpcServer::ReleaseSinks() { shutdownPoint_->ReleaseAll(); }
+void OpcServer::ReleaseSinks() { shutdownPoint_.Slot().ReleaseAll(); }
 
 void OpcServer::TickGroups(std::uint32_t elapsed) {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
-  for (auto& [handle, group] : groups_) {
-    if (!group->Deleted()) group->Tick(elapsed);
+  // The groups of this moment, each held for its tick; the server's lock is
+  // not held across the ticks, so that a client called back may add or
+  // remove groups (a removed group ends its tick and then goes).
+  std::vector<OpcGroup*> groups;
+  {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    groups.reserve(groups_.Size());
+    for (auto& [handle, group] : groups_) {
+      if (group->Deleted()) continue;
+      group->AddServerReference();
+      groups.push_back(group);
+    }
   }
+  for (OpcGroup* group : groups) {
+    if (!group->Deleted()) group->Tick(elapsed);
+    group->ReleaseServerReference();
+  }
+}
+
+void OpcServer::UpdateBandwidth() {
+  const std::uint32_t serviced = servicedCycles_.exchange(0);
+  const std::uint32_t ticks = ticks_.exchange(0);
+  bandWidth_ = (serviced == 0 || ticks == 0) ? 0 : static_cast<DWORD>(std::uint64_t{serviced} * 100 / ticks);
+}
+
+void OpcServer::TouchLastUpdate() {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  CoFileTimeNow(&lastUpdateTime_);
+}
+
+DWORD OpcServer::NextTransactionId() {
+  DWORD id = ++transactionIds_;
+  if (id == 0) id = ++transactionIds_;
+  return id;
 }
 
 }  // namespace vrt::opc

@@ -7,18 +7,26 @@
 #include <olectl.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 
+#include "connection_points.h"
 #include "handle_table.h"
 #include "opc_da.h"
 
 namespace vrt::opc {
 
 class OpcGroup;
-class ShutdownConnectionPoint;
+class OpcItem;
 
-class OpcServer final : public IOPCServer, public IOPCCommon, public IPersistFile, public IConnectionPointContainer {
+class OpcServer final : public IOPCServer,
+                        public IOPCBrowseServerAddressSpace,
+                        public IPersistFile,
+                        public IOPCItemProperties,
+                        public IOPCCommon,
+                        public IConnectionPointContainer,
+                        private ConnectionPointOwner {
  public:
   OpcServer();
   // Starts the poll thread and enters the server registry; false when the
@@ -44,6 +52,23 @@ class OpcServer final : public IOPCServer, public IOPCCommon, public IPersistFil
   HRESULT STDMETHODCALLTYPE GetStatus(OPCSERVERSTATUS** ppServerStatus) override;
   HRESULT STDMETHODCALLTYPE RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) override;
   HRESULT STDMETHODCALLTYPE CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID riid, LPUNKNOWN* ppUnk) override;
+
+  // IOPCBrowseServerAddressSpace: devices at the root, their poll records below.
+  HRESULT STDMETHODCALLTYPE QueryOrganization(OPCNAMESPACETYPE* pNameSpaceType) override;
+  HRESULT STDMETHODCALLTYPE ChangeBrowsePosition(OPCBROWSEDIRECTION dwBrowseDirection, LPCWSTR szString) override;
+  HRESULT STDMETHODCALLTYPE BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseFilterType, LPCWSTR szFilterCriteria,
+                                             VARTYPE vtDataTypeFilter, DWORD dwAccessRightsFilter,
+                                             LPENUMSTRING* ppIEnumString) override;
+  HRESULT STDMETHODCALLTYPE GetItemID(LPWSTR szItemDataID, LPWSTR* szItemID) override;
+  HRESULT STDMETHODCALLTYPE BrowseAccessPaths(LPCWSTR szItemID, LPENUMSTRING* ppIEnumString) override;
+
+  // IOPCItemProperties
+  HRESULT STDMETHODCALLTYPE QueryAvailableProperties(LPWSTR szItemID, DWORD* pdwCount, DWORD** ppPropertyIDs,
+                                                     LPWSTR** ppDescriptions, VARTYPE** ppvtDataTypes) override;
+  HRESULT STDMETHODCALLTYPE GetItemProperties(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs,
+                                              VARIANT** ppvData, HRESULT** ppErrors) override;
+  HRESULT STDMETHODCALLTYPE LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs,
+                                          LPWSTR** ppszNewItemIDs, HRESULT** ppErrors) override;
 
   // IOPCCommon
   HRESULT STDMETHODCALLTYPE SetLocaleID(LCID dwLcid) override;
@@ -75,10 +100,26 @@ class OpcServer final : public IOPCServer, public IOPCCommon, public IPersistFil
   void TakeOverSinks();
   void ReleaseSinks();
   HANDLE WakeEvent() const { return wake_; }
+  // The group tick's counts, which the bandwidth thread turns into dwBandWidth.
+  void CountServicedCycle() { ++servicedCycles_; }
+  void CountTick() { ++ticks_; }
+  void UpdateBandwidth();
+  // A data stream went out.
+  void TouchLastUpdate();
+  // IOPCAsyncIO transaction IDs: from 1, never 0.
+  DWORD NextTransactionId();
 
  private:
-  friend class ShutdownConnectionPoint;
   ~OpcServer();
+  // ConnectionPointOwner
+  ULONG OwnerAddRef() override { return AddRef(); }
+  ULONG OwnerRelease() override { return Release(); }
+  HRESULT OwnerQueryInterface(REFIID iid, void** object) override { return QueryInterface(iid, object); }
+  void SinkChanged() override { WakePollThread(); }
+  // The item a property request names: a group's item with exactly that
+  // ID, else a temporary one parsed from it (null and the parse's result
+  // when that fails).
+  std::shared_ptr<OpcItem> PropertyItem(LPWSTR itemId, HRESULT* result);
   static unsigned __stdcall PollThreadMain(void* server);
   OpcGroup* FindGroupByName(const std::wstring& name);
 
@@ -87,7 +128,12 @@ class OpcServer final : public IOPCServer, public IOPCCommon, public IPersistFil
   std::recursive_mutex lock_;  // the group map and its walks
   HandleIssuer handles_;
   HandleTable<OpcGroup*> groups_;
-  DWORD bandWidth_ = 0;
+  std::atomic<DWORD> bandWidth_{0};
+  std::atomic<std::uint32_t> servicedCycles_{0};
+  std::atomic<std::uint32_t> ticks_{0};
+  std::atomic<DWORD> transactionIds_{0};
+  bool browsingDevice_ = false;  // the browse position: the root, or inside browseDevice_
+  std::wstring browseDevice_;
   FILETIME lastUpdateTime_{};
   std::uint32_t serial_ = 0;
   std::atomic<bool> running_{true};
@@ -97,7 +143,7 @@ class OpcServer final : public IOPCServer, public IOPCCommon, public IPersistFil
   HANDLE wake_ = nullptr;
   HANDLE pollThread_ = nullptr;
   DWORD pollThreadId_ = 0;
-  ShutdownConnectionPoint* shutdownPoint_ = nullptr;
+  SinkConnectionPoint<IOPCShutdown> shutdownPoint_{*this, false};
 };
 
 }  // namespace vrt::opc

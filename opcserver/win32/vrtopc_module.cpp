@@ -4,6 +4,9 @@
 #include <cstring>
 #include <map>
 
+#include <process.h>
+
+#include "opc_server.h"
 #include "vrtstsr.h"
 
 namespace vrt::opc {
@@ -98,17 +101,79 @@ std::mutex& NioParseLock() {
   return lock;
 }
 
+namespace {
+
+// The bandwidth thread: one per process while any server lives. Every
+// 500 ms each server's serviced group cycles per hundred ticks become its
+// dwBandWidth.
+struct BandwidthThread {
+  std::mutex lifecycle;
+  HANDLE thread = nullptr;
+  HANDLE stop = nullptr;
+};
+BandwidthThread bandwidth;
+constexpr DWORD kBandwidthPeriod = 500;
+
+unsigned __stdcall BandwidthMain(void*) {
+  if (!SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL)) module.reporter->Report(BandwidthPriorityReport());
+  while (WaitForSingleObject(bandwidth.stop, kBandwidthPeriod) == WAIT_TIMEOUT) {
+    std::lock_guard<std::mutex> lock(registry.lock);
+    for (auto& [serial, server] : registry.servers) server->UpdateBandwidth();
+  }
+  return 0;
+}
+
+void StartBandwidthThread() {
+  std::lock_guard<std::mutex> lock(bandwidth.lifecycle);
+  if (bandwidth.thread != nullptr) return;
+  bandwidth.stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (bandwidth.stop == nullptr) return;
+  bandwidth.thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &BandwidthMain, nullptr, 0, nullptr));
+  if (bandwidth.thread == nullptr) {
+    CloseHandle(bandwidth.stop);
+    bandwidth.stop = nullptr;
+  }
+}
+
+// Stopped when the last server goes: woken, so it ends at once and is
+// waited for, never killed.
+void StopBandwidthThreadWhenIdle() {
+  std::lock_guard<std::mutex> lock(bandwidth.lifecycle);
+  {
+    std::lock_guard<std::mutex> registryLock(registry.lock);
+    if (!registry.servers.empty()) return;
+  }
+  if (bandwidth.thread == nullptr) return;
+  SetEvent(bandwidth.stop);
+  WaitForSingleObject(bandwidth.thread, INFINITE);
+  CloseHandle(bandwidth.thread);
+  CloseHandle(bandwidth.stop);
+  bandwidth.thread = nullptr;
+  bandwidth.stop = nullptr;
+}
+
+}  // namespace
+
 std::uint32_t RegisterServer(OpcServer* server) {
-  std::lock_guard<std::mutex> lock(registry.lock);
-  const std::uint32_t serial = registry.nextSerial++;
-  registry.servers[serial] = server;
+  std::uint32_t serial;
+  {
+    std::lock_guard<std::mutex> lock(registry.lock);
+    serial = registry.nextSerial++;
+    registry.servers[serial] = server;
+  }
+  StartBandwidthThread();
   return serial;
 }
 
 bool UnregisterServer(std::uint32_t serial) {
-  std::lock_guard<std::mutex> lock(registry.lock);
-  registry.servers.erase(serial);
-  return !registry.servers.empty();
+  bool othersRemain;
+  {
+    std::lock_guard<std::mutex> lock(registry.lock);
+    registry.servers.erase(serial);
+    othersRemain = !registry.servers.empty();
+  }
+  if (!othersRemain) StopBandwidthThreadWhenIdle();
+  return othersRemain;
 }
 
 std::wstring Widen(const std::string& text) {
