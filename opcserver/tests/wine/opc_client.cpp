@@ -1,5 +1,7 @@
 #include "opc_client.h"
 
+#include <cstring>
+
 #include "probe_process.h"
 
 namespace vrt::testing {
@@ -144,6 +146,188 @@ HRESULT ShutdownSink::QueryInterface(REFIID iid, void** object) {
   *object = static_cast<IOPCShutdown*>(this);
   AddRef();
   return S_OK;
+}
+
+namespace {
+
+std::wstring ValueText(const VARIANT& value) {
+  VARIANT text;
+  VariantInit(&text);
+  std::wstring result;
+  if (SUCCEEDED(VariantChangeType(&text, const_cast<VARIANT*>(&value), 0, VT_BSTR))) result = text.bstrVal;
+  VariantClear(&text);
+  return result;
+}
+
+DataCallbackSink::Call Recorded(DataCallbackSink::Call::Kind kind, DWORD transactionId, OPCHANDLE group,
+                                HRESULT masterQuality, HRESULT masterError, DWORD count, const OPCHANDLE* handles,
+                                const VARIANT* values, const WORD* qualities, const HRESULT* errors) {
+  DataCallbackSink::Call call{kind, transactionId, group, masterQuality, masterError, GetCurrentThreadId(), {}, {}, {}, {}};
+  for (DWORD k = 0; k < count; ++k) {
+    call.clientHandles.push_back(handles[k]);
+    if (values != nullptr) call.values.push_back(ValueText(values[k]));
+    if (qualities != nullptr) call.qualities.push_back(qualities[k]);
+    call.errors.push_back(errors[k]);
+  }
+  return call;
+}
+
+}  // namespace
+
+HRESULT DataCallbackSink::QueryInterface(REFIID iid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  *object = nullptr;
+  if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IOPCDataCallback)) return E_NOINTERFACE;
+  *object = static_cast<IOPCDataCallback*>(this);
+  AddRef();
+  return S_OK;
+}
+
+HRESULT DataCallbackSink::OnDataChange(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality,
+                                       HRESULT hrMastererror, DWORD dwCount, OPCHANDLE* phClientItems,
+                                       VARIANT* pvValues, WORD* pwQualities, FILETIME*, HRESULT* pErrors) {
+  Record(Recorded(Call::kDataChange, dwTransid, hGroup, hrMasterquality, hrMastererror, dwCount, phClientItems,
+                  pvValues, pwQualities, pErrors));
+  if (during) during();
+  return S_OK;
+}
+
+HRESULT DataCallbackSink::OnReadComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality,
+                                         HRESULT hrMastererror, DWORD dwCount, OPCHANDLE* phClientItems,
+                                         VARIANT* pvValues, WORD* pwQualities, FILETIME*, HRESULT* pErrors) {
+  Record(Recorded(Call::kReadComplete, dwTransid, hGroup, hrMasterquality, hrMastererror, dwCount, phClientItems,
+                  pvValues, pwQualities, pErrors));
+  return S_OK;
+}
+
+HRESULT DataCallbackSink::OnWriteComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMastererr, DWORD dwCount,
+                                          OPCHANDLE* pClienthandles, HRESULT* pErrors) {
+  Record(Recorded(Call::kWriteComplete, dwTransid, hGroup, S_OK, hrMastererr, dwCount, pClienthandles, nullptr,
+                  nullptr, pErrors));
+  return S_OK;
+}
+
+void DataCallbackSink::Record(Call call) {
+  std::lock_guard<std::mutex> guard(lock_);
+  calls_.push_back(std::move(call));
+}
+
+std::vector<DataCallbackSink::Call> DataCallbackSink::Calls() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return calls_;
+}
+
+std::size_t DataCallbackSink::CallCount() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return calls_.size();
+}
+
+std::wstring DataCallbackSink::Latest(OPCHANDLE clientHandle) {
+  std::lock_guard<std::mutex> guard(lock_);
+  for (auto call = calls_.rbegin(); call != calls_.rend(); ++call) {
+    if (call->kind != Call::kDataChange) continue;
+    for (std::size_t k = 0; k < call->clientHandles.size(); ++k) {
+      if (call->clientHandles[k] == clientHandle) return call->values[k];
+    }
+  }
+  return L"";
+}
+
+void DataCallbackSink::Clear() {
+  std::lock_guard<std::mutex> guard(lock_);
+  calls_.clear();
+}
+
+HRESULT StreamSink::QueryInterface(REFIID iid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  *object = nullptr;
+  if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IAdviseSink)) return E_NOINTERFACE;
+  *object = static_cast<IAdviseSink*>(this);
+  AddRef();
+  return S_OK;
+}
+
+void StreamSink::OnDataChange(FORMATETC* format, STGMEDIUM* medium) {
+  if (format == nullptr || medium == nullptr || medium->tymed != TYMED_HGLOBAL) return;
+  const SIZE_T size = GlobalSize(medium->hGlobal);
+  const auto* bytes = static_cast<const std::uint8_t*>(GlobalLock(medium->hGlobal));
+  if (bytes == nullptr) return;
+  Stream stream{format->cfFormat, std::vector<std::uint8_t>(bytes, bytes + size)};
+  GlobalUnlock(medium->hGlobal);
+  std::lock_guard<std::mutex> guard(lock_);
+  streams_.push_back(std::move(stream));
+}
+
+std::vector<StreamSink::Stream> StreamSink::Streams() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return streams_;
+}
+
+void StreamSink::Clear() {
+  std::lock_guard<std::mutex> guard(lock_);
+  streams_.clear();
+}
+
+ParsedStream ParseDataStream(const std::vector<std::uint8_t>& bytes, bool withTime) {
+  ParsedStream parsed;
+  auto word = [&](std::size_t at) {
+    DWORD value = 0;
+    if (at + 4 <= bytes.size()) std::memcpy(&value, bytes.data() + at, 4);
+    return value;
+  };
+  parsed.itemCount = word(4);
+  parsed.clientGroup = word(8);
+  parsed.transactionId = word(12);
+  const std::size_t header = withTime ? 20 : 12;
+  for (DWORD k = 0; k < parsed.itemCount; ++k) {
+    const std::size_t at = 20 + k * header;
+    StreamEntry entry{word(at), static_cast<WORD>(word(at + 8) & 0xFFFF), VT_EMPTY, L"", 0.0};
+    const std::size_t offset = word(at + 4);
+    if (offset + sizeof(VARIANT) > bytes.size()) break;
+    VARIANT value;
+    std::memcpy(&value, bytes.data() + offset, sizeof value);
+    entry.type = value.vt;
+    if (value.vt == VT_BSTR) {
+      const DWORD length = word(offset + sizeof(VARIANT));
+      const std::size_t text = offset + sizeof(VARIANT) + 4;
+      if (text + length <= bytes.size()) {
+        entry.text.resize(length / 2);
+        std::memcpy(entry.text.data(), bytes.data() + text, length & ~1u);
+      }
+    } else {
+      VARIANT number;
+      VariantInit(&number);
+      if (SUCCEEDED(VariantChangeType(&number, &value, 0, VT_R8))) entry.number = number.dblVal;
+    }
+    parsed.items.push_back(entry);
+  }
+  return parsed;
+}
+
+CLIPFORMAT DataFormat() { return static_cast<CLIPFORMAT>(RegisterClipboardFormatA("OPCSTMFORMATDATA")); }
+CLIPFORMAT DataTimeFormat() { return static_cast<CLIPFORMAT>(RegisterClipboardFormatA("OPCSTMFORMATDATATIME")); }
+CLIPFORMAT WriteCompleteFormat() {
+  return static_cast<CLIPFORMAT>(RegisterClipboardFormatA("OPCSTMFORMATWRITECOMPLETE"));
+}
+
+HRESULT AdviseDataCallback(IUnknown& group, IOPCDataCallback* sink, DWORD* cookie) {
+  ComPtr<IConnectionPointContainer> container;
+  HRESULT result = group.QueryInterface(IID_IConnectionPointContainer, container.OutVoid());
+  if (FAILED(result)) return result;
+  ComPtr<IConnectionPoint> point;
+  result = container->FindConnectionPoint(IID_IOPCDataCallback, point.Out());
+  if (FAILED(result)) return result;
+  return point->Advise(sink, cookie);
+}
+
+HRESULT UnadviseDataCallback(IUnknown& group, DWORD cookie) {
+  ComPtr<IConnectionPointContainer> container;
+  HRESULT result = group.QueryInterface(IID_IConnectionPointContainer, container.OutVoid());
+  if (FAILED(result)) return result;
+  ComPtr<IConnectionPoint> point;
+  result = container->FindConnectionPoint(IID_IOPCDataCallback, point.Out());
+  if (FAILED(result)) return result;
+  return point->Unadvise(cookie);
 }
 
 }  // namespace vrt::testing

@@ -7,6 +7,8 @@
 #include <olectl.h>
 
 #include <atomic>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -99,5 +101,103 @@ class ShutdownSink final : public IOPCShutdown {
   HRESULT STDMETHODCALLTYPE ShutdownRequest(LPCWSTR) override { return S_OK; }
   std::atomic<long> references{1};
 };
+
+// An IOPCDataCallback that records every call. `during`, when set, runs
+// inside each OnDataChange (on the server's poll thread).
+class DataCallbackSink final : public IOPCDataCallback {
+ public:
+  struct Call {
+    enum Kind { kDataChange, kReadComplete, kWriteComplete } kind;
+    DWORD transactionId;
+    OPCHANDLE group;
+    HRESULT masterQuality;
+    HRESULT masterError;
+    DWORD threadId;
+    std::vector<OPCHANDLE> clientHandles;
+    std::vector<std::wstring> values;  // as text
+    std::vector<WORD> qualities;
+    std::vector<HRESULT> errors;
+  };
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++references); }
+  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--references); }
+  HRESULT STDMETHODCALLTYPE OnDataChange(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality,
+                                         HRESULT hrMastererror, DWORD dwCount, OPCHANDLE* phClientItems,
+                                         VARIANT* pvValues, WORD* pwQualities, FILETIME* pftTimeStamps,
+                                         HRESULT* pErrors) override;
+  HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality,
+                                           HRESULT hrMastererror, DWORD dwCount, OPCHANDLE* phClientItems,
+                                           VARIANT* pvValues, WORD* pwQualities, FILETIME* pftTimeStamps,
+                                           HRESULT* pErrors) override;
+  HRESULT STDMETHODCALLTYPE OnWriteComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMastererr, DWORD dwCount,
+                                            OPCHANDLE* pClienthandles, HRESULT* pErrors) override;
+  HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD, OPCHANDLE) override { return S_OK; }
+
+  std::vector<Call> Calls();
+  std::size_t CallCount();
+  // The latest value delivered for a client handle by OnDataChange ("" when none).
+  std::wstring Latest(OPCHANDLE clientHandle);
+  void Clear();
+
+  std::atomic<long> references{1};
+  std::function<void()> during;
+
+ private:
+  void Record(Call call);
+  std::mutex lock_;
+  std::vector<Call> calls_;
+};
+
+// An IAdviseSink that keeps the DA 1.0 streams it is given.
+class StreamSink final : public IAdviseSink {
+ public:
+  struct Stream {
+    CLIPFORMAT format;
+    std::vector<std::uint8_t> bytes;
+  };
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++references); }
+  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--references); }
+  void STDMETHODCALLTYPE OnDataChange(FORMATETC* format, STGMEDIUM* medium) override;
+  void STDMETHODCALLTYPE OnViewChange(DWORD, LONG) override {}
+  void STDMETHODCALLTYPE OnRename(IMoniker*) override {}
+  void STDMETHODCALLTYPE OnSave() override {}
+  void STDMETHODCALLTYPE OnClose() override {}
+
+  std::vector<Stream> Streams();
+  void Clear();
+  std::atomic<long> references{1};
+
+ private:
+  std::mutex lock_;
+  std::vector<Stream> streams_;
+};
+
+// One item of a DA 1.0 data stream, as far as the tests look at it.
+struct StreamEntry {
+  OPCHANDLE clientHandle;
+  WORD quality;
+  VARTYPE type;
+  std::wstring text;  // VT_BSTR values
+  double number;      // other values
+};
+struct ParsedStream {
+  DWORD itemCount = 0;
+  OPCHANDLE clientGroup = 0;
+  DWORD transactionId = 0;
+  std::vector<StreamEntry> items;
+};
+// Reads a DATA (`withTime` false) or DATATIME stream of this build's layout.
+ParsedStream ParseDataStream(const std::vector<std::uint8_t>& bytes, bool withTime);
+
+// The three stream formats.
+CLIPFORMAT DataFormat();
+CLIPFORMAT DataTimeFormat();
+CLIPFORMAT WriteCompleteFormat();
+
+// Advises `sink` on the group's IOPCDataCallback connection point.
+HRESULT AdviseDataCallback(IUnknown& group, IOPCDataCallback* sink, DWORD* cookie);
+HRESULT UnadviseDataCallback(IUnknown& group, DWORD cookie);
 
 }  // namespace vrt::testing

@@ -4,85 +4,21 @@
 
 #include <windows.h>
 
-#include "dit_codes.h"
-#include "dit_mapping.h"
-#include "dit_writer.h"
-#include "driver_session.h"
-#include "opc_client.h"
-#include "probe_process.h"
-#include "sample_configuration.h"
+#include "opc_plant.h"
 
 namespace vrt {
 namespace {
 
 using namespace std::chrono_literals;
 using testing::ComPtr;
+using testing::kBadType;
+using testing::kInactiveCacheRead;
+using testing::kInvalidItemId;
+using testing::OpcProcesses;
 using testing::ProbeProcess;
 using testing::ProgramDirectory;
 using testing::RingHas;
 using testing::WaitFor;
-
-constexpr HRESULT kInvalidItemId = static_cast<HRESULT>(0xC0040008);
-constexpr HRESULT kBadType = static_cast<HRESULT>(0xC0040004);
-constexpr HRESULT kInactiveCacheRead = static_cast<HRESULT>(0x00048001);
-
-// Station 5 on card 1: registers 0x100.. and, from 0x200, the text "PUMPHOUS".
-constexpr const char* kNetwork = R"({ "control_port": 0, "cards": [
-  { "card": 1, "port": 0, "stations": [
-    { "station": 5, "type": "ZOLT", "registers": { "0x100": [1234, 5, 0, 0], "0x200": [21840, 20557, 20296, 21333] } } ] }
-] })";
-
-DitPollRecord FastRecord(std::uint16_t start, std::uint16_t length, std::uint16_t exception) {
-  DitPollRecord record = testing::SamplePollRecord(start, length, kDataUnsigned, exception);
-  record.pollTime = 10;  // 0.1 s
-  record.accessTime = kAccessNeverExpires;
-  return record;
-}
-
-std::vector<std::uint8_t> PlantImage() {
-  DitChannelSource channel = testing::SampleChannel(
-      0, {testing::SampleDevice("PUMPS", 5,
-                                {FastRecord(0x100, 4, kExceptionAnalog), FastRecord(0x200, 4, kExceptionAscii)})});
-  testing::MakeLinkQuick(channel.record.primary);
-  DitConfiguration configuration;
-  configuration.channels.push_back(channel);
-  return WriteDitImage(configuration, 1800000000).bytes;
-}
-
-class OpcProcesses : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(session.simulator->Ready());
-    session.UseConfiguration(session.directory + "\\PLANT.VRT", PlantImage());
-    session.driver = session.StartDriver();
-    ASSERT_EQ(testing::CreateServer(server), S_OK);
-  }
-
-  std::vector<std::string> Registers(const std::string& address, int count) {
-    return session.simulator->Command("get 1 5 " + address + " " + std::to_string(count));
-  }
-
-  // Reads the item from the device until the text starts with `expected`.
-  bool ReadsEventually(IOPCSyncIO& io, OPCHANDLE handle, const std::wstring& expected, WORD quality = 192) {
-    testing::ReadResult last;
-    const bool seen = WaitFor(
-        [&] {
-          last = testing::ReadItem(io, handle, OPC_DS_DEVICE);
-          return last.quality == quality && last.text.rfind(expected, 0) == 0;
-        },
-        20s);
-    if (!seen) {
-      ADD_FAILURE() << "last read: quality " << last.quality << " value \"" << std::string(last.text.begin(), last.text.end())
-                    << "\" error " << std::hex << last.error;
-    }
-    return seen;
-  }
-
-  testing::DriverSession session{
-      "vrt-opc-" + std::to_string(::testing::UnitTest::GetInstance()->current_test_info()->line()), kNetwork, {1}};
-  testing::ComApartment apartment;
-  ComPtr<IOPCServer> server;
-};
 
 TEST_F(OpcProcesses, ItemsOfEveryKindAreAddedWithTheirTypesOrRefusedWithTheirMessages) {
   ComPtr<IOPCItemMgt> group;
