@@ -109,7 +109,8 @@ int main(int argc, char** argv) {
   GetTempPathA(MAX_PATH, temp);
   const std::string path = std::string(temp) + "vrt-nio-bench.vrt";
   vrt::testing::InstallConfiguration(path, vrt::testing::LargestImage(vrt::kStatusGood));
-  ProbeProcess driver(ProgramDirectory() + "\\dit_probe_driver.exe", "");
+  // In the temporary folder: the stand-in driver notes its starts in its working directory.
+  ProbeProcess driver(ProgramDirectory() + "\\dit_probe_driver.exe", "", temp);
   if (driver.Expect("serving", 30s) != "serving") {
     std::fprintf(stderr, "the stand-in driver did not load the image\n");
     return 1;

@@ -65,7 +65,8 @@ int main(int argc, char** argv) {
   const std::string path = std::string(temp) + "vrt-opc-bench.vrt";
   vrt::testing::InstallConfiguration(path, vrt::testing::LargestImage(vrt::kStatusGood));
   vrt::testing::DeleteConfigValue(vrt::kDriverExeValue);
-  vrt::testing::ProbeProcess driver(vrt::testing::ProgramDirectory() + "\\dit_probe_driver.exe", "");
+  // In the temporary folder: the stand-in driver notes its starts in its working directory.
+  vrt::testing::ProbeProcess driver(vrt::testing::ProgramDirectory() + "\\dit_probe_driver.exe", "", temp);
   if (driver.Expect("serving", 30s) != "serving") {
     std::fprintf(stderr, "the stand-in driver did not load the image\n");
     return 1;

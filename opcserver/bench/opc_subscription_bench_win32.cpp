@@ -152,7 +152,8 @@ int TickCpu(double seconds) {
   vrt::testing::InstallConfiguration(std::string(temp) + "vrt-opc-tick-bench.vrt",
                                      vrt::testing::LargestImage(vrt::kStatusGood));
   vrt::testing::DeleteConfigValue(vrt::kDriverExeValue);
-  vrt::testing::ProbeProcess driver(vrt::testing::ProgramDirectory() + "\\dit_probe_driver.exe", "");
+  // In the temporary folder: the stand-in driver notes its starts in its working directory.
+  vrt::testing::ProbeProcess driver(vrt::testing::ProgramDirectory() + "\\dit_probe_driver.exe", "", temp);
   if (driver.Expect("serving", 30s) != "serving") {
     std::fprintf(stderr, "the stand-in driver did not load the image\n");
     return 1;
