@@ -1,5 +1,6 @@
 #include "opc_arguments.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <map>
@@ -17,6 +18,25 @@ std::string TrimmedEnd(std::string text) {
     text.pop_back();
   }
   return text;
+}
+
+// "0", "1000": digits only, no sign, and small enough for a DWORD.
+std::optional<std::uint32_t> WholeNumber(const std::string& text) {
+  std::uint32_t number = 0;
+  const char* end = text.data() + text.size();
+  const auto result = std::from_chars(text.data(), end, number);
+  if (text.empty() || result.ec != std::errc() || result.ptr != end) return std::nullopt;
+  return number;
+}
+
+// "0", "2.5", "100": a plain decimal number from 0 to 100.
+std::optional<float> Percentage(const std::string& text) {
+  float number = 0.0f;
+  const char* end = text.data() + text.size();
+  const auto result = std::from_chars(text.data(), end, number, std::chars_format::fixed);
+  if (text.empty() || result.ec != std::errc() || result.ptr != end) return std::nullopt;
+  if (!(number >= 0.0f && number <= 100.0f)) return std::nullopt;  // also refuses NaN
+  return number + 0.0f;  // "-0" as 0
 }
 
 template <typename Real>
@@ -40,18 +60,40 @@ Usage:
                                       read once, from the server's cache or
                                       with --device from the device
   opc write ITEMID VALUE [--type T]   write a value
+  opc watch ITEMID... [--rate MS] [--deadband P] [--seconds S] [--da1] [--type T]
+                                      subscribe to the items and print every
+                                      value the server sends, for S seconds
+                                      (0, the default: until Ctrl-C)
+  opc browse [DEVICE] [--filter F] [--flat]
+                                      the devices, or the poll records of a
+                                      device with their item IDs
+  opc props ITEMID                    the item's properties and their values
   opc --help
 
-T is EMPTY, BOOL, I2, I4, R4, R8 or BSTR. For items and read it is the type
-the values are requested in (EMPTY, the default: the item's own type). For
-write the value travels as text (BSTR) and the server converts it; with a
-type other than EMPTY it is converted here first, in the invariant locale
-(so "12.5" with a decimal point).
+T is EMPTY, BOOL, I2, I4, R4, R8 or BSTR. For items, read and watch it is
+the type the values are requested in (EMPTY, the default: the item's own
+type). For write the value travels as text (BSTR) and the server converts
+it; with a type other than EMPTY it is converted here first, in the
+invariant locale (so "12.5" with a decimal point).
 
 read prints ITEMID = VALUE TYPE QUALITY [Q] TIME per item, for example
   PUMPS:DIT:0 = 12.5 R4 good [192] 2026-12-08 14:00:00.123
 with the time stamp in local time. A failed item prints
 ITEMID: error 0x........ and the server's text.
+
+watch adds the items to a group with the update rate MS (default 1000; 0
+asks for the fastest the server offers) and the percent deadband P (0 to
+100, default 0), and prints a line as read does for every value the server
+sends. The values come to an IOPCDataCallback, or with --da1 as data
+streams with time stamps to an IAdviseSink.
+
+browse without DEVICE lists the devices (with --filter, those the server's
+filter F takes). With DEVICE it lists the device's poll records as
+ITEMID  (NAME). --flat lists every name below the root or the device as
+the server gives it.
+
+props prints ID DESCRIPTION = VALUE per property, or
+ID DESCRIPTION: error 0x........ and the server's text.
 
 Exit status: 0 done, 1 an item or call failed (or the server could not be
 created), 2 usage.
@@ -60,9 +102,29 @@ created), 2 usage.
 
 std::optional<OpcArguments> ParseOpcArguments(const std::vector<std::string>& words, std::string& error) {
   static const std::map<std::string, OpcCommand> kCommands = {
-      {"status", OpcCommand::kStatus}, {"read", OpcCommand::kRead}, {"write", OpcCommand::kWrite},
-      {"items", OpcCommand::kItems},   {"--help", OpcCommand::kHelp}, {"-h", OpcCommand::kHelp},
+      {"status", OpcCommand::kStatus}, {"read", OpcCommand::kRead},     {"write", OpcCommand::kWrite},
+      {"items", OpcCommand::kItems},   {"watch", OpcCommand::kWatch},   {"browse", OpcCommand::kBrowse},
+      {"props", OpcCommand::kProps},   {"--help", OpcCommand::kHelp},   {"-h", OpcCommand::kHelp},
       {"help", OpcCommand::kHelp}};
+  // Each option, whether a value follows it, and the commands it belongs
+  // to with the words that name them in the usage error.
+  struct Option {
+    bool takesValue;
+    std::vector<OpcCommand> commands;
+    const char* belongsTo;
+  };
+  static const std::map<std::string, Option> kOptions = {
+      {"--device", {false, {OpcCommand::kRead}, "read"}},
+      {"--type",
+       {true, {OpcCommand::kItems, OpcCommand::kRead, OpcCommand::kWrite, OpcCommand::kWatch},
+        "items, read, write and watch"}},
+      {"--rate", {true, {OpcCommand::kWatch}, "watch"}},
+      {"--deadband", {true, {OpcCommand::kWatch}, "watch"}},
+      {"--seconds", {true, {OpcCommand::kWatch}, "watch"}},
+      {"--da1", {false, {OpcCommand::kWatch}, "watch"}},
+      {"--filter", {true, {OpcCommand::kBrowse}, "browse"}},
+      {"--flat", {false, {OpcCommand::kBrowse}, "browse"}},
+  };
   OpcArguments arguments;
   if (words.empty()) return arguments;
   const auto command = kCommands.find(words[0]);
@@ -71,7 +133,7 @@ std::optional<OpcArguments> ParseOpcArguments(const std::vector<std::string>& wo
     return std::nullopt;
   }
   arguments.command = command->second;
-  bool typeGiven = false;
+  std::vector<std::string> given;  // options in the order they came
   for (std::size_t i = 1; i < words.size(); ++i) {
     const std::string& word = words[i];
     if (word == "--help" || word == "-h") {
@@ -83,42 +145,85 @@ std::optional<OpcArguments> ParseOpcArguments(const std::vector<std::string>& wo
       arguments.operands.push_back(word);
       continue;
     }
-    if (word == "--device") {
-      arguments.device = true;
-      continue;
-    }
-    if (word != "--type") {
+    const auto option = kOptions.find(word);
+    if (option == kOptions.end()) {
       error = "unknown option " + word;
       return std::nullopt;
     }
+    given.push_back(word);
+    if (!option->second.takesValue) {
+      if (word == "--device") arguments.device = true;
+      if (word == "--da1") arguments.da1 = true;
+      if (word == "--flat") arguments.flat = true;
+      continue;
+    }
     if (i + 1 >= words.size()) {
-      error = "--type needs a value";
+      error = word + " needs a value";
       return std::nullopt;
     }
-    const std::string& name = words[++i];
-    const auto type = VarTypeOfName(name);
-    if (!type) {
-      error = "unknown type \"" + name + "\" (EMPTY, BOOL, I2, I4, R4, R8 or BSTR)";
+    const std::string& value = words[++i];
+    if (word == "--type") {
+      const auto type = VarTypeOfName(value);
+      if (!type) {
+        error = "unknown type \"" + value + "\" (EMPTY, BOOL, I2, I4, R4, R8 or BSTR)";
+        return std::nullopt;
+      }
+      arguments.requestedType = *type;
+    } else if (word == "--rate") {
+      const auto rate = WholeNumber(value);
+      if (!rate) {
+        error = "--rate needs a whole number of milliseconds (0 or more), not \"" + value + "\"";
+        return std::nullopt;
+      }
+      arguments.updateRate = *rate;
+    } else if (word == "--seconds") {
+      const auto seconds = WholeNumber(value);
+      if (!seconds) {
+        error = "--seconds needs a whole number of seconds (0 or more), not \"" + value + "\"";
+        return std::nullopt;
+      }
+      arguments.seconds = *seconds;
+    } else if (word == "--deadband") {
+      const auto deadband = Percentage(value);
+      if (!deadband) {
+        error = "--deadband needs a percentage from 0 to 100, not \"" + value + "\"";
+        return std::nullopt;
+      }
+      arguments.deadband = *deadband;
+    } else {
+      arguments.filter = value;
+    }
+  }
+  for (const std::string& word : given) {
+    const Option& option = kOptions.at(word);
+    bool belongs = false;
+    for (const OpcCommand owner : option.commands) belongs = belongs || owner == arguments.command;
+    if (!belongs) {
+      error = word + " belongs to " + option.belongsTo;
       return std::nullopt;
     }
-    arguments.requestedType = *type;
-    typeGiven = true;
   }
-  if (arguments.device && arguments.command != OpcCommand::kRead) {
-    error = "--device belongs to read";
-    return std::nullopt;
-  }
-  if (typeGiven && arguments.command == OpcCommand::kStatus) {
-    error = "--type belongs to items, read and write";
+  if (arguments.flat && std::find(given.begin(), given.end(), "--filter") != given.end()) {
+    error = "--filter does not go with --flat, which lists every name";
     return std::nullopt;
   }
   const std::size_t count = arguments.operands.size();
-  if ((arguments.command == OpcCommand::kRead || arguments.command == OpcCommand::kItems) && count == 0) {
+  if ((arguments.command == OpcCommand::kRead || arguments.command == OpcCommand::kItems ||
+       arguments.command == OpcCommand::kWatch) &&
+      count == 0) {
     error = "name at least one item ID";
     return std::nullopt;
   }
   if (arguments.command == OpcCommand::kWrite && count != 2) {
     error = "write takes an item ID and a value";
+    return std::nullopt;
+  }
+  if (arguments.command == OpcCommand::kProps && count != 1) {
+    error = "props takes one item ID";
+    return std::nullopt;
+  }
+  if (arguments.command == OpcCommand::kBrowse && count > 1) {
+    error = "browse takes at most one device name";
     return std::nullopt;
   }
   if (arguments.command == OpcCommand::kStatus && count != 0) {
@@ -204,6 +309,25 @@ std::string WriteResultLine(const std::string& itemId, const std::string& value,
   const std::string head = itemId + " <- " + value + ": ";
   if ((code & 0x80000000u) == 0) return head + "ok";
   return head + "error " + HresultText(code) + " " + TrimmedEnd(text);
+}
+
+std::string ValueLine(const std::string& itemId, const std::string& value, std::uint16_t varType,
+                      std::uint16_t quality, const std::string& time) {
+  return itemId + " = " + value + " " + VarTypeName(varType) + " " + OpcQualityText(quality) + " [" +
+         std::to_string(quality) + "] " + time;
+}
+
+std::string BrowsedLeafLine(const std::string& itemId, const std::string& name) {
+  return itemId + "  (" + name + ")";
+}
+
+std::string PropertyLine(std::uint32_t id, const std::string& description, const std::string& value) {
+  return std::to_string(id) + " " + description + " = " + value;
+}
+
+std::string PropertyErrorLine(std::uint32_t id, const std::string& description, std::uint32_t code,
+                              const std::string& text) {
+  return ItemErrorLine(std::to_string(id) + " " + description, code, text);
 }
 
 }  // namespace vrt::tool

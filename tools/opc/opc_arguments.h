@@ -10,13 +10,21 @@
 
 namespace vrt::tool {
 
-enum class OpcCommand { kHelp, kStatus, kRead, kWrite, kItems };
+enum class OpcCommand { kHelp, kStatus, kRead, kWrite, kItems, kWatch, kBrowse, kProps };
 
 struct OpcArguments {
   OpcCommand command = OpcCommand::kHelp;
-  std::vector<std::string> operands;  // item IDs; for write the ID and the value
+  std::vector<std::string> operands;  // item IDs; for write the ID and the value; for browse the device
   bool device = false;                // read: from the device instead of the cache
   std::uint16_t requestedType = 0;    // --type as a VARTYPE; 0 (EMPTY) leaves it to the server
+  // watch
+  std::uint32_t updateRate = 1000;  // --rate, milliseconds
+  float deadband = 0.0f;            // --deadband, percent of the item's range
+  std::uint32_t seconds = 0;        // --seconds; 0 runs until Ctrl-C
+  bool da1 = false;                 // --da1: data streams to an IAdviseSink instead of IOPCDataCallback
+  // browse
+  std::string filter;  // --filter, the server's browse filter; empty takes everything
+  bool flat = false;   // --flat: every name below the position, as one list
 };
 
 // Parses argv[1..]. On a usage error returns nothing and sets `error`.
@@ -52,5 +60,19 @@ std::string ItemErrorLine(const std::string& itemId, std::uint32_t code, const s
 // "ID <- VALUE: ok" or "ID <- VALUE: error 0x........ TEXT".
 std::string WriteResultLine(const std::string& itemId, const std::string& value, std::uint32_t code,
                             const std::string& text);
+
+// The line read and watch print for a value:
+// "ID = VALUE TYPE QUALITYTEXT [Q] TIME".
+std::string ValueLine(const std::string& itemId, const std::string& value, std::uint16_t varType,
+                      std::uint16_t quality, const std::string& time);
+
+// browse inside a device: "ITEMID  (NAME)".
+std::string BrowsedLeafLine(const std::string& itemId, const std::string& name);
+
+// props: "ID DESCRIPTION = VALUE", or "ID DESCRIPTION: error 0x........ TEXT"
+// when the property could not be read.
+std::string PropertyLine(std::uint32_t id, const std::string& description, const std::string& value);
+std::string PropertyErrorLine(std::uint32_t id, const std::string& description, std::uint32_t code,
+                              const std::string& text);
 
 }  // namespace vrt::tool

@@ -1,6 +1,7 @@
 // opc: a command-line client of the OPC DA server. It creates the server by
 // its ProgID, in process and free-threaded, and goes through the custom
-// interfaces only (IOPCServer, IOPCItemMgt, IOPCSyncIO), as any DA 2.0
+// interfaces only (IOPCServer, IOPCItemMgt, IOPCSyncIO, the group's data
+// callback or data streams, browsing and item properties), as any DA 2.0
 // client does. One group per run; every item of the command line is added
 // to it in one AddItems call.
 #include <windows.h>
@@ -8,11 +9,16 @@
 #include <oleauto.h>
 
 #include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "opc_arguments.h"
 #include "opc_da.h"
+#include "opc_stream.h"
+#include "opc_values_win32.h"
 
 namespace {
 
@@ -37,6 +43,10 @@ class Held {
   }
   Interface* operator->() const { return pointer_; }
   Interface* get() const { return pointer_; }
+  Interface** Out() {
+    Reset();
+    return &pointer_;
+  }
   // For the calls that hand an interface out through IUnknown** or void**.
   LPUNKNOWN* OutUnknown() {
     Reset();
@@ -51,68 +61,10 @@ class Held {
   Interface* pointer_ = nullptr;
 };
 
-// The command line comes in the ANSI code page, so texts go back out in it.
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return {};
-  const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-  return wide;
-}
-
-std::string Narrow(const wchar_t* text, int characters = -1) {
-  if (text == nullptr || characters == 0) return {};
-  const int length = WideCharToMultiByte(CP_ACP, 0, text, characters, nullptr, 0, nullptr, nullptr);
-  if (length <= 0) return {};
-  std::string narrow(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text, characters, narrow.data(), length, nullptr, nullptr);
-  if (characters < 0 && !narrow.empty()) narrow.pop_back();  // the counted terminator
-  return narrow;
-}
-
-// "2026-12-08 14:00:00" (with ".123" when asked), in local time at that
-// moment, so that a summer stamp read in winter still shows summer time.
-std::string LocalTimeText(const FILETIME& stamp, bool milliseconds) {
-  SYSTEMTIME utc{};
-  SYSTEMTIME local{};
-  if (!FileTimeToSystemTime(&stamp, &utc) || !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local)) return "-";
-  char text[32];
-  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", local.wYear, local.wMonth, local.wDay,
-                local.wHour, local.wMinute, local.wSecond);
-  std::string shown = text;
-  if (milliseconds) {
-    std::snprintf(text, sizeof text, ".%03u", local.wMilliseconds);
-    shown += text;
-  }
-  return shown;
-}
-
-// A VARIANT as the read line shows it. Numbers are formatted here (the
-// shortest text that reads back as the same value) rather than through
-// VariantChangeType, whose text depends on the locale and cuts an R8 to 15
-// digits; only types without a rule of their own go through the invariant
-// locale's conversion (which takes its source as non-const, hence no const
-// here).
-std::string ValueText(VARIANT& value) {
-  switch (value.vt) {
-    case VT_EMPTY: return "";
-    case VT_BSTR: return Narrow(value.bstrVal, static_cast<int>(SysStringLen(value.bstrVal)));
-    case VT_BOOL: return value.boolVal != VARIANT_FALSE ? "true" : "false";
-    case VT_I2: return std::to_string(value.iVal);
-    case VT_I4: return std::to_string(value.lVal);
-    case VT_R4: return vrt::tool::RealText(value.fltVal);
-    case VT_R8: return vrt::tool::RealText(value.dblVal);
-    default: break;
-  }
-  VARIANT text;
-  VariantInit(&text);
-  std::string shown = "?";
-  if (SUCCEEDED(VariantChangeTypeEx(&text, &value, LOCALE_INVARIANT, 0, VT_BSTR))) {
-    shown = Narrow(text.bstrVal, static_cast<int>(SysStringLen(text.bstrVal)));
-  }
-  VariantClear(&text);
-  return shown;
-}
+using vrt::tool::LocalTimeText;
+using vrt::tool::Narrow;
+using vrt::tool::ValueText;
+using vrt::tool::Wide;
 
 // One item of the command line and what the server made of it.
 struct Item {
@@ -135,14 +87,269 @@ std::vector<Item> ItemsOf(const std::vector<std::string>& ids) {
   return items;
 }
 
+// A VARIANT that clears itself; moved, never copied.
+class OwnedVariant {
+ public:
+  OwnedVariant() { VariantInit(&value_); }
+  OwnedVariant(OwnedVariant&& other) noexcept : value_(other.value_) { VariantInit(&other.value_); }
+  OwnedVariant(const OwnedVariant&) = delete;
+  OwnedVariant& operator=(const OwnedVariant&) = delete;
+  OwnedVariant& operator=(OwnedVariant&&) = delete;
+  ~OwnedVariant() { VariantClear(&value_); }
+  VARIANT& get() { return value_; }
+
+ private:
+  VARIANT value_;
+};
+
+// One value as it came from the server.
+struct Arrival {
+  OPCHANDLE clientHandle = 0;
+  OwnedVariant value;
+  WORD quality = 0;
+  FILETIME timeStamp{};
+  HRESULT error = S_OK;
+};
+
+// Values on their way from the server's thread to the main thread, which
+// prints them. The sinks only copy and queue: they run on the server's poll
+// thread, and calling back into the server (for an error text) or waiting
+// on the console there would hold up its cycle.
+class Arrivals {
+ public:
+  Arrivals() : ready_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+  Arrivals(const Arrivals&) = delete;
+  Arrivals& operator=(const Arrivals&) = delete;
+  ~Arrivals() {
+    if (ready_ != nullptr) CloseHandle(ready_);
+  }
+
+  bool Usable() const { return ready_ != nullptr; }
+  // Signalled whenever something was queued.
+  HANDLE Ready() const { return ready_; }
+
+  void Add(Arrival&& arrival) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      queued_.push_back(std::move(arrival));
+    }
+    SetEvent(ready_);
+  }
+  void AddRefused(std::size_t bytes) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      refused_.push_back(bytes);
+    }
+    SetEvent(ready_);
+  }
+
+  std::vector<Arrival> Take() {
+    std::vector<Arrival> taken;
+    const std::lock_guard<std::mutex> lock(mutex_);
+    taken.swap(queued_);
+    return taken;
+  }
+  std::vector<std::size_t> TakeRefused() {
+    std::vector<std::size_t> taken;
+    const std::lock_guard<std::mutex> lock(mutex_);
+    taken.swap(refused_);
+    return taken;
+  }
+
+ private:
+  HANDLE ready_;
+  std::mutex mutex_;
+  std::vector<Arrival> queued_;
+  std::vector<std::size_t> refused_;  // sizes of the streams that did not parse
+};
+
+// The reference count both sinks share. The server holds a sink while it is
+// advised and may call it on any thread.
+class RefCounted {
+ protected:
+  ULONG AddReference() { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
+  LONG DropReference() { return InterlockedDecrement(&references_); }
+
+ private:
+  LONG references_ = 1;  // the creator's
+};
+
+// The IOPCDataCallback a group's connection point calls with every update.
+class DataCallbackSink final : public IOPCDataCallback, private RefCounted {
+ public:
+  explicit DataCallbackSink(std::shared_ptr<Arrivals> arrivals) : arrivals_(std::move(arrivals)) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IOPCDataCallback)) return E_NOINTERFACE;
+    *object = static_cast<IOPCDataCallback*>(this);
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return AddReference(); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const LONG left = DropReference();
+    if (left == 0) delete this;
+    return static_cast<ULONG>(left);
+  }
+
+  HRESULT STDMETHODCALLTYPE OnDataChange(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD dwCount, OPCHANDLE* phClientItems,
+                                         VARIANT* pvValues, WORD* pwQualities, FILETIME* pftTimeStamps,
+                                         HRESULT* pErrors) override {
+    if (dwCount == 0) return S_OK;
+    if (phClientItems == nullptr || pvValues == nullptr || pwQualities == nullptr || pftTimeStamps == nullptr ||
+        pErrors == nullptr) {
+      return E_INVALIDARG;
+    }
+    try {
+      // The arrays stay the server's: copy what is kept.
+      for (DWORD i = 0; i < dwCount; ++i) {
+        Arrival arrival;
+        arrival.clientHandle = phClientItems[i];
+        arrival.quality = pwQualities[i];
+        arrival.timeStamp = pftTimeStamps[i];
+        arrival.error = pErrors[i];
+        if (SUCCEEDED(arrival.error)) {
+          const HRESULT copied = VariantCopy(&arrival.value.get(), &pvValues[i]);
+          if (FAILED(copied)) arrival.error = copied;
+        }
+        arrivals_->Add(std::move(arrival));
+      }
+    } catch (...) {
+      return E_OUTOFMEMORY;
+    }
+    return S_OK;
+  }
+  // This client makes no asynchronous calls; these never come.
+  HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*, VARIANT*, WORD*,
+                                           FILETIME*, HRESULT*) override {
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnWriteComplete(DWORD, OPCHANDLE, HRESULT, DWORD, OPCHANDLE*, HRESULT*) override {
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD, OPCHANDLE) override { return S_OK; }
+
+ private:
+  ~DataCallbackSink() = default;  // through Release only
+  std::shared_ptr<Arrivals> arrivals_;
+};
+
+// The IAdviseSink a group's IDataObject hands its data streams (with time
+// stamps) to. The medium stays the server's; it frees it after the call.
+class StreamSink final : public IAdviseSink, private RefCounted {
+ public:
+  StreamSink(std::shared_ptr<Arrivals> arrivals, CLIPFORMAT format) : arrivals_(std::move(arrivals)), format_(format) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IAdviseSink)) return E_NOINTERFACE;
+    *object = static_cast<IAdviseSink*>(this);
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return AddReference(); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const LONG left = DropReference();
+    if (left == 0) delete this;
+    return static_cast<ULONG>(left);
+  }
+
+  void STDMETHODCALLTYPE OnDataChange(FORMATETC* format, STGMEDIUM* medium) override {
+    if (format == nullptr || medium == nullptr || format->cfFormat != format_ || medium->tymed != TYMED_HGLOBAL ||
+        medium->hGlobal == nullptr) {
+      return;
+    }
+    const std::size_t size = GlobalSize(medium->hGlobal);
+    const auto* bytes = static_cast<const std::uint8_t*>(GlobalLock(medium->hGlobal));
+    if (bytes == nullptr) return;
+    try {
+      const auto stream = vrt::tool::ParseDataStream(bytes, size, true, sizeof(VARIANT));
+      if (!stream) {
+        arrivals_->AddRefused(size);
+      } else {
+        for (const vrt::tool::StreamValue& value : stream->values) arrivals_->Add(ArrivalOf(bytes, value));
+      }
+    } catch (...) {
+      // Out of memory: this update is lost, the next one comes.
+    }
+    GlobalUnlock(medium->hGlobal);
+  }
+  void STDMETHODCALLTYPE OnViewChange(DWORD, LONG) override {}
+  void STDMETHODCALLTYPE OnRename(IMoniker*) override {}
+  void STDMETHODCALLTYPE OnSave() override {}
+  void STDMETHODCALLTYPE OnClose() override {}
+
+ private:
+  ~StreamSink() = default;  // through Release only
+
+  // The value rebuilt from its copy in the stream: a text from the
+  // characters that follow it, a plain value as copied (memcpy, since the
+  // copy may sit at any alignment). Anything holding a pointer would point
+  // into the server's memory and is not taken.
+  static Arrival ArrivalOf(const std::uint8_t* bytes, const vrt::tool::StreamValue& value) {
+    Arrival arrival;
+    arrival.clientHandle = value.clientHandle;
+    arrival.quality = value.quality;
+    arrival.timeStamp.dwLowDateTime = static_cast<DWORD>(value.timeStamp);
+    arrival.timeStamp.dwHighDateTime = static_cast<DWORD>(value.timeStamp >> 32);
+    VARIANT& variant = arrival.value.get();
+    if (value.hasText) {
+      static_assert(sizeof(wchar_t) == sizeof(char16_t));
+      variant.bstrVal = SysAllocStringLen(reinterpret_cast<const wchar_t*>(value.text.data()),
+                                          static_cast<UINT>(value.text.size()));
+      if (variant.bstrVal != nullptr) {
+        variant.vt = VT_BSTR;
+      } else {
+        arrival.error = E_OUTOFMEMORY;
+      }
+    } else if (vrt::tool::IsSelfContainedVarType(value.varType)) {
+      std::memcpy(&variant, bytes + value.valueOffset, sizeof(VARIANT));
+    } else {
+      arrival.error = DISP_E_BADVARTYPE;
+    }
+    return arrival;
+  }
+
+  std::shared_ptr<Arrivals> arrivals_;
+  CLIPFORMAT format_;
+};
+
+// Ctrl-C, Ctrl-Break or closing the console ends a watch in order.
+HANDLE stopRequested = nullptr;
+
+BOOL WINAPI OnConsoleControl(DWORD) {
+  if (stopRequested != nullptr) SetEvent(stopRequested);
+  return TRUE;
+}
+
+// The names an IEnumString hands out, each freed as it is taken.
+HRESULT TakeNames(IEnumString* names, std::vector<std::wstring>& taken) {
+  constexpr ULONG kBatch = 64;
+  for (;;) {
+    LPOLESTR batch[kBatch] = {};
+    ULONG fetched = 0;
+    const HRESULT result = names->Next(kBatch, batch, &fetched);
+    if (FAILED(result)) return result;
+    for (ULONG i = 0; i < fetched && i < kBatch; ++i) {
+      taken.emplace_back(batch[i] != nullptr ? batch[i] : L"");
+      CoTaskMemFree(batch[i]);
+    }
+    if (result == S_FALSE || fetched < kBatch) return S_OK;
+  }
+}
+
 class OpcClient {
  public:
   OpcClient() = default;
   OpcClient(const OpcClient&) = delete;
   OpcClient& operator=(const OpcClient&) = delete;
 
-  // Group interfaces first, then the group, then the server.
+  // Subscriptions first, then the group interfaces, the group and the server.
   ~OpcClient() {
+    Unadvise();
     syncIO_.Reset();
     itemMgt_.Reset();
     if (hasGroup_) server_->RemoveGroup(group_, TRUE);
@@ -173,8 +380,13 @@ class OpcClient {
     return narrow;
   }
 
-  std::string ItemErrorLine(const Item& item, HRESULT code) {
-    return vrt::tool::ItemErrorLine(item.id, static_cast<std::uint32_t>(code), ErrorText(code));
+  std::string ItemErrorLine(const std::string& name, HRESULT code) {
+    return vrt::tool::ItemErrorLine(name, static_cast<std::uint32_t>(code), ErrorText(code));
+  }
+  std::string ItemErrorLine(const Item& item, HRESULT code) { return ItemErrorLine(item.id, code); }
+
+  static std::string ValueLine(const Item& item, VARIANT& value, WORD quality, const FILETIME& timeStamp) {
+    return vrt::tool::ValueLine(item.id, ValueText(value), value.vt, quality, LocalTimeText(timeStamp, true));
   }
 
   void CallFailed(const char* call, HRESULT code) {
@@ -200,13 +412,13 @@ class OpcClient {
     return 0;
   }
 
-  // An active group with the server's defaults; the update rate does not
-  // matter, since this client only reads and writes synchronously.
-  bool AddGroup() {
+  // An active group. The update rate and deadband matter only to watch; the
+  // other commands read and write synchronously and leave the deadband to
+  // the server.
+  bool AddGroup(DWORD updateRate = 1000, FLOAT* percentDeadband = nullptr) {
     DWORD revisedRate = 0;
-    const HRESULT result =
-        server_->AddGroup(L"", TRUE, 1000, 1, nullptr, nullptr, 0, &group_, &revisedRate, IID_IOPCItemMgt,
-                          itemMgt_.OutUnknown());
+    const HRESULT result = server_->AddGroup(L"", TRUE, updateRate, 1, nullptr, percentDeadband, 0, &group_,
+                                             &revisedRate, IID_IOPCItemMgt, itemMgt_.OutUnknown());
     if (FAILED(result) || itemMgt_.get() == nullptr) {
       CallFailed("AddGroup", FAILED(result) ? result : E_POINTER);
       return false;
@@ -308,10 +520,7 @@ class OpcClient {
         continue;
       }
       OPCITEMSTATE& state = states[at];
-      std::printf("%s = %s %s %s [%u] %s\n", item.id.c_str(), ValueText(state.vDataValue).c_str(),
-                  vrt::tool::VarTypeName(state.vDataValue.vt).c_str(),
-                  vrt::tool::OpcQualityText(state.wQuality).c_str(), state.wQuality,
-                  LocalTimeText(state.ftTimeStamp, true).c_str());
+      std::printf("%s\n", ValueLine(item, state.vDataValue, state.wQuality, state.ftTimeStamp).c_str());
     }
     if (SUCCEEDED(result) && states != nullptr) {
       for (std::size_t i = 0; i < handles.size(); ++i) VariantClear(&states[i].vDataValue);
@@ -362,10 +571,259 @@ class OpcClient {
     return FAILED(result) ? 1 : 0;
   }
 
+  int Watch(const OpcArguments& arguments) {
+    FLOAT deadband = arguments.deadband;
+    if (!AddGroup(arguments.updateRate, &deadband)) return 1;
+    std::vector<Item> items = ItemsOf(arguments.operands);
+    AddItems(items, arguments.requestedType);
+    int exitCode = 0;
+    bool anyAdded = false;
+    for (const Item& item : items) {
+      if (SUCCEEDED(item.added)) {
+        anyAdded = true;
+        continue;
+      }
+      std::printf("%s\n", ItemErrorLine(item, item.added).c_str());
+      exitCode = 1;
+    }
+    std::fflush(stdout);
+    if (!anyAdded) return exitCode;
+
+    auto arrivals = std::make_shared<Arrivals>();
+    stopRequested = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!arrivals->Usable() || stopRequested == nullptr) {
+      CallFailed("CreateEvent", HRESULT_FROM_WIN32(GetLastError()));
+      exitCode = 1;
+    } else if (!(arguments.da1 ? AdviseStream(arrivals) : AdviseCallback(arrivals))) {
+      exitCode = 1;
+    } else {
+      SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+      WaitAndPrint(*arrivals, items, arguments.seconds);
+      Unadvise();
+      SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+      PrintArrivals(*arrivals, items);  // what came before the sink was let go
+    }
+    const HANDLE stop = stopRequested;
+    stopRequested = nullptr;
+    if (stop != nullptr) CloseHandle(stop);
+    return exitCode;
+  }
+
+  int Browse(const OpcArguments& arguments) {
+    Held<IOPCBrowseServerAddressSpace> browser;
+    HRESULT result = server_->QueryInterface(IID_IOPCBrowseServerAddressSpace, browser.OutVoid());
+    if (FAILED(result) || browser.get() == nullptr) {
+      CallFailed("IOPCBrowseServerAddressSpace", FAILED(result) ? result : E_POINTER);
+      return 1;
+    }
+    const bool inDevice = !arguments.operands.empty();
+    if (inDevice) {
+      const std::string& device = arguments.operands[0];
+      result = browser->ChangeBrowsePosition(OPC_BROWSE_DOWN, Wide(device).c_str());
+      if (FAILED(result)) {
+        CallFailed(device.c_str(), result);
+        return 1;
+      }
+    }
+    const OPCBROWSETYPE type = arguments.flat ? OPC_FLAT : inDevice ? OPC_LEAF : OPC_BRANCH;
+    const std::wstring filter = arguments.flat ? std::wstring() : Wide(arguments.filter);
+    Held<IEnumString> found;
+    result = browser->BrowseOPCItemIDs(type, filter.c_str(), VT_EMPTY, 0, found.Out());
+    std::vector<std::wstring> names;
+    // S_FALSE: nothing matched (the enumerator, if any, is empty).
+    if (SUCCEEDED(result) && found.get() != nullptr) result = TakeNames(found.get(), names);
+    if (FAILED(result)) {
+      CallFailed("BrowseOPCItemIDs", result);
+      return 1;
+    }
+    int exitCode = 0;
+    for (std::wstring& name : names) {
+      const std::string shown = Narrow(name.c_str());
+      if (!inDevice || arguments.flat) {
+        std::printf("%s\n", shown.c_str());
+        continue;
+      }
+      LPWSTR itemId = nullptr;
+      result = browser->GetItemID(name.data(), &itemId);
+      if (SUCCEEDED(result) && itemId == nullptr) result = E_POINTER;
+      if (FAILED(result)) {
+        std::printf("%s\n", ItemErrorLine(shown, result).c_str());
+        exitCode = 1;
+        continue;
+      }
+      std::printf("%s\n", vrt::tool::BrowsedLeafLine(Narrow(itemId), shown).c_str());
+      CoTaskMemFree(itemId);
+    }
+    return exitCode;
+  }
+
+  int Props(const OpcArguments& arguments) {
+    Held<IOPCItemProperties> properties;
+    HRESULT result = server_->QueryInterface(IID_IOPCItemProperties, properties.OutVoid());
+    if (FAILED(result) || properties.get() == nullptr) {
+      CallFailed("IOPCItemProperties", FAILED(result) ? result : E_POINTER);
+      return 1;
+    }
+    const std::string& itemId = arguments.operands[0];
+    std::wstring wideId = Wide(itemId);
+    DWORD count = 0;
+    DWORD* ids = nullptr;
+    LPWSTR* descriptions = nullptr;
+    VARTYPE* types = nullptr;
+    result = properties->QueryAvailableProperties(wideId.data(), &count, &ids, &descriptions, &types);
+    if (SUCCEEDED(result) && count > 0 && (ids == nullptr || descriptions == nullptr)) result = E_POINTER;
+    int exitCode = 0;
+    if (FAILED(result)) {
+      std::printf("%s\n", ItemErrorLine(itemId, result).c_str());
+      exitCode = 1;
+      count = 0;  // a failed call hands nothing out; free only what is there
+    }
+    VARIANT* values = nullptr;
+    HRESULT* errors = nullptr;
+    HRESULT read = S_OK;
+    if (count > 0) {
+      read = properties->GetItemProperties(wideId.data(), count, ids, &values, &errors);
+      if (SUCCEEDED(read) && (values == nullptr || errors == nullptr)) read = E_POINTER;
+    }
+    for (DWORD k = 0; k < count; ++k) {
+      const std::string description = Narrow(descriptions[k]);
+      const HRESULT code = FAILED(read) ? read : errors[k];
+      if (FAILED(code)) {
+        std::printf("%s\n", vrt::tool::PropertyErrorLine(ids[k], description, static_cast<std::uint32_t>(code),
+                                                         ErrorText(code))
+                                .c_str());
+        exitCode = 1;
+        continue;
+      }
+      std::printf("%s\n", vrt::tool::PropertyLine(ids[k], description, ValueText(values[k])).c_str());
+    }
+    if (SUCCEEDED(read) && values != nullptr) {
+      for (DWORD k = 0; k < count; ++k) VariantClear(&values[k]);
+    }
+    CoTaskMemFree(values);
+    CoTaskMemFree(errors);
+    if (descriptions != nullptr) {
+      for (DWORD k = 0; k < count; ++k) CoTaskMemFree(descriptions[k]);
+    }
+    CoTaskMemFree(ids);
+    CoTaskMemFree(descriptions);
+    CoTaskMemFree(types);
+    return exitCode;
+  }
+
+ private:
+  // The group's connection point for IOPCDataCallback.
+  bool AdviseCallback(const std::shared_ptr<Arrivals>& arrivals) {
+    Held<IConnectionPointContainer> container;
+    HRESULT result = itemMgt_->QueryInterface(IID_IConnectionPointContainer, container.OutVoid());
+    if (FAILED(result) || container.get() == nullptr) {
+      CallFailed("IConnectionPointContainer", FAILED(result) ? result : E_POINTER);
+      return false;
+    }
+    result = container->FindConnectionPoint(IID_IOPCDataCallback, connectionPoint_.Out());
+    if (FAILED(result) || connectionPoint_.get() == nullptr) {
+      CallFailed("FindConnectionPoint", FAILED(result) ? result : E_POINTER);
+      return false;
+    }
+    auto* sink = new DataCallbackSink(arrivals);
+    result = connectionPoint_->Advise(sink, &cookie_);
+    sink->Release();  // the connection point holds it while advised
+    if (FAILED(result)) {
+      CallFailed("Advise", result);
+      connectionPoint_.Reset();
+      return false;
+    }
+    return true;
+  }
+
+  // The group's IDataObject with the stream format that carries time stamps.
+  bool AdviseStream(const std::shared_ptr<Arrivals>& arrivals) {
+    const UINT format = RegisterClipboardFormatW(L"OPCSTMFORMATDATATIME");
+    if (format == 0) {
+      CallFailed("RegisterClipboardFormat", HRESULT_FROM_WIN32(GetLastError()));
+      return false;
+    }
+    HRESULT result = itemMgt_->QueryInterface(IID_IDataObject, dataObject_.OutVoid());
+    if (FAILED(result) || dataObject_.get() == nullptr) {
+      CallFailed("IDataObject", FAILED(result) ? result : E_POINTER);
+      dataObject_.Reset();
+      return false;
+    }
+    FORMATETC wanted{};
+    wanted.cfFormat = static_cast<CLIPFORMAT>(format);
+    wanted.ptd = nullptr;
+    wanted.dwAspect = DVASPECT_CONTENT;
+    wanted.lindex = -1;
+    wanted.tymed = TYMED_HGLOBAL;
+    auto* sink = new StreamSink(arrivals, static_cast<CLIPFORMAT>(format));
+    result = dataObject_->DAdvise(&wanted, 0, sink, &connection_);
+    sink->Release();  // the group holds it while advised
+    if (FAILED(result)) {
+      CallFailed("DAdvise", result);
+      dataObject_.Reset();
+      return false;
+    }
+    return true;
+  }
+
+  void Unadvise() {
+    if (connectionPoint_.get() != nullptr) {
+      const HRESULT result = connectionPoint_->Unadvise(cookie_);
+      if (FAILED(result)) CallFailed("Unadvise", result);
+      connectionPoint_.Reset();
+    }
+    if (dataObject_.get() != nullptr) {
+      const HRESULT result = dataObject_->DUnadvise(connection_);
+      if (FAILED(result)) CallFailed("DUnadvise", result);
+      dataObject_.Reset();
+    }
+  }
+
+  // Prints what arrives until the time is up or Ctrl-C.
+  void WaitAndPrint(Arrivals& arrivals, const std::vector<Item>& items, std::uint32_t seconds) {
+    const ULONGLONG deadline = GetTickCount64() + ULONGLONG{seconds} * 1000;
+    const HANDLE wakers[2] = {stopRequested, arrivals.Ready()};
+    for (;;) {
+      DWORD wait = INFINITE;
+      if (seconds != 0) {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline) break;
+        wait = static_cast<DWORD>(deadline - now);
+      }
+      const DWORD woken = WaitForMultipleObjects(2, wakers, FALSE, wait);
+      PrintArrivals(arrivals, items);
+      if (woken != WAIT_OBJECT_0 + 1) break;  // stop, time up or a failed wait
+    }
+  }
+
+  // One line per value, flushed at once: the lines are read through pipes
+  // as they come.
+  void PrintArrivals(Arrivals& arrivals, const std::vector<Item>& items) {
+    for (const std::size_t bytes : arrivals.TakeRefused()) {
+      std::fprintf(stderr, "opc: a data stream of %zu bytes was refused: its sizes or offsets do not fit\n", bytes);
+    }
+    for (Arrival& arrival : arrivals.Take()) {
+      // Client handles are positions + 1; anything else is not ours.
+      if (arrival.clientHandle == 0 || arrival.clientHandle > items.size()) continue;
+      const Item& item = items[arrival.clientHandle - 1];
+      if (FAILED(arrival.error)) {
+        std::printf("%s\n", ItemErrorLine(item, arrival.error).c_str());
+      } else {
+        std::printf("%s\n", ValueLine(item, arrival.value.get(), arrival.quality, arrival.timeStamp).c_str());
+      }
+      std::fflush(stdout);
+    }
+    std::fflush(stderr);
+  }
+
  private:
   Held<IOPCServer> server_;
   Held<IOPCItemMgt> itemMgt_;
   Held<IOPCSyncIO> syncIO_;
+  Held<IConnectionPoint> connectionPoint_;  // while a callback is advised
+  DWORD cookie_ = 0;
+  Held<IDataObject> dataObject_;  // while a stream is advised
+  DWORD connection_ = 0;
   OPCHANDLE group_ = 0;
   bool hasGroup_ = false;
 };
@@ -378,6 +836,9 @@ int Run(const OpcArguments& arguments) {
     case OpcCommand::kItems: return client.Items(arguments);
     case OpcCommand::kRead: return client.Read(arguments);
     case OpcCommand::kWrite: return client.Write(arguments);
+    case OpcCommand::kWatch: return client.Watch(arguments);
+    case OpcCommand::kBrowse: return client.Browse(arguments);
+    case OpcCommand::kProps: return client.Props(arguments);
     case OpcCommand::kHelp: break;
   }
   return 0;

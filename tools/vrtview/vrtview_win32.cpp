@@ -2,17 +2,26 @@
 // commissioning a network. Attaches to the image like any client (the first
 // client to run starts the registered driver), then once a second shows every
 // poll record with its device, address range, status and first values, the
-// channel counters, and the driver's messages as they arrive.
+// channel counters, the driver's messages as they arrive, and a few items as
+// an OPC client subscribed to them through the OPC server sees them.
 #include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
 #include <sql.h>
 #include <sqlext.h>
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "../../image/dit_api.h"
 #include "../../image/shared_access.h"
+#include "opc_da.h"
+#include "opc_panel.h"
+#include "opc_values_win32.h"
 
 namespace {
 
@@ -106,17 +115,232 @@ long DatabaseRows(const std::string& dataSource) {
   return rows;
 }
 
+// The view's OPC subscription: the server created by its ProgID, one group
+// at 500 ms with the items of --opc-items, and an IOPCDataCallback that
+// keeps the latest value of each item in the panel.
+constexpr wchar_t kOpcProgId[] = L"Kalvento.Tavex";
+constexpr DWORD kOpcUpdateRate = 500;
+
+std::string ClockNow() {
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  return tool::LocalClockText(now);
+}
+
+// Runs on the server's poll thread: turns each value into text at once
+// (the arrays stay the server's) and hands it to the panel.
+class PanelCallback final : public IOPCDataCallback {
+ public:
+  explicit PanelCallback(std::shared_ptr<view::OpcPanel> panel) : panel_(std::move(panel)) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IOPCDataCallback)) return E_NOINTERFACE;
+    *object = static_cast<IOPCDataCallback*>(this);
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const LONG left = InterlockedDecrement(&references_);
+    if (left == 0) delete this;
+    return static_cast<ULONG>(left);
+  }
+
+  HRESULT STDMETHODCALLTYPE OnDataChange(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD dwCount, OPCHANDLE* phClientItems,
+                                         VARIANT* pvValues, WORD* pwQualities, FILETIME* pftTimeStamps,
+                                         HRESULT* pErrors) override {
+    if (dwCount == 0) return S_OK;
+    if (phClientItems == nullptr || pvValues == nullptr || pwQualities == nullptr || pftTimeStamps == nullptr ||
+        pErrors == nullptr) {
+      return E_INVALIDARG;
+    }
+    try {
+      const std::string arrived = ClockNow();
+      for (DWORD i = 0; i < dwCount; ++i) {
+        if (FAILED(pErrors[i])) {
+          panel_->UpdateError(phClientItems[i], static_cast<std::uint32_t>(pErrors[i]));
+          continue;
+        }
+        panel_->Update(phClientItems[i], tool::ValueText(pvValues[i]), pwQualities[i],
+                       tool::LocalClockText(pftTimeStamps[i]), arrived);
+      }
+    } catch (...) {
+      return E_OUTOFMEMORY;
+    }
+    return S_OK;
+  }
+  // The view makes no asynchronous calls.
+  HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*, VARIANT*, WORD*,
+                                           FILETIME*, HRESULT*) override {
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnWriteComplete(DWORD, OPCHANDLE, HRESULT, DWORD, OPCHANDLE*, HRESULT*) override {
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD, OPCHANDLE) override { return S_OK; }
+
+ private:
+  ~PanelCallback() = default;  // through Release only
+  LONG references_ = 1;
+  std::shared_ptr<view::OpcPanel> panel_;
+};
+
+class OpcSubscription {
+ public:
+  explicit OpcSubscription(std::vector<std::string> itemIds)
+      : panel_(std::make_shared<view::OpcPanel>(std::move(itemIds))) {}
+  OpcSubscription(const OpcSubscription&) = delete;
+  OpcSubscription& operator=(const OpcSubscription&) = delete;
+  ~OpcSubscription() { Stop(); }
+
+  // Any failure leaves one line in the panel; the rest of the view goes on.
+  void Start() {
+    const HRESULT initialized = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    if (FAILED(initialized)) {
+      panel_->SetFailure("OPC: COM could not be initialised (" +
+                         view::CodeText(static_cast<std::uint32_t>(initialized)) + ")");
+      return;
+    }
+    comInitialized_ = true;
+    CLSID clsid{};
+    HRESULT result = CLSIDFromProgID(kOpcProgId, &clsid);
+    if (SUCCEEDED(result)) {
+      result = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IOPCServer,
+                                reinterpret_cast<void**>(&server_));
+    }
+    if (FAILED(result) || server_ == nullptr) {
+      panel_->SetFailure("OPC: server not available (" +
+                         view::CodeText(static_cast<std::uint32_t>(FAILED(result) ? result : E_POINTER)) + ")");
+      return;
+    }
+    DWORD revisedRate = 0;
+    result = server_->AddGroup(L"", TRUE, kOpcUpdateRate, 1, nullptr, nullptr, 0, &group_, &revisedRate,
+                               IID_IOPCItemMgt, reinterpret_cast<LPUNKNOWN*>(&itemMgt_));
+    if (FAILED(result) || itemMgt_ == nullptr) {
+      Fail("AddGroup", FAILED(result) ? result : E_POINTER);
+      return;
+    }
+    hasGroup_ = true;
+    if (!AddItems()) return;
+    IConnectionPointContainer* container = nullptr;
+    result = itemMgt_->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container));
+    if (FAILED(result) || container == nullptr) {
+      Fail("IConnectionPointContainer", FAILED(result) ? result : E_POINTER);
+      return;
+    }
+    result = container->FindConnectionPoint(IID_IOPCDataCallback, &connectionPoint_);
+    container->Release();
+    if (FAILED(result) || connectionPoint_ == nullptr) {
+      Fail("FindConnectionPoint", FAILED(result) ? result : E_POINTER);
+      return;
+    }
+    auto* sink = new PanelCallback(panel_);
+    result = connectionPoint_->Advise(sink, &cookie_);
+    sink->Release();  // the connection point holds it while advised
+    if (FAILED(result)) {
+      Fail("Advise", result);
+      return;
+    }
+    advised_ = true;
+  }
+
+  bool ItemIdsEmpty() const { return panel_->ItemIds().empty(); }
+
+  // The section of one refresh.
+  void Show() {
+    if (ItemIdsEmpty()) return;
+    std::optional<std::uint32_t> bandwidth;
+    OPCSERVERSTATUS* status = nullptr;
+    if (server_ != nullptr && SUCCEEDED(server_->GetStatus(&status)) && status != nullptr) {
+      bandwidth = status->dwBandWidth;
+      CoTaskMemFree(status->szVendorInfo);
+      CoTaskMemFree(status);
+    }
+    for (const std::string& line : panel_->Lines(bandwidth)) std::printf("%s\n", line.c_str());
+  }
+
+  // Unadvise, then the group, then the server, then COM.
+  void Stop() {
+    if (advised_) connectionPoint_->Unadvise(cookie_);
+    advised_ = false;
+    if (connectionPoint_ != nullptr) connectionPoint_->Release();
+    connectionPoint_ = nullptr;
+    if (itemMgt_ != nullptr) itemMgt_->Release();
+    itemMgt_ = nullptr;
+    if (hasGroup_) server_->RemoveGroup(group_, TRUE);
+    hasGroup_ = false;
+    if (server_ != nullptr) server_->Release();
+    server_ = nullptr;
+    if (comInitialized_) CoUninitialize();
+    comInitialized_ = false;
+  }
+
+ private:
+  void Fail(const char* call, HRESULT code) {
+    panel_->SetFailure(std::string("OPC: ") + call + " failed (" + view::CodeText(static_cast<std::uint32_t>(code)) +
+                       ")");
+  }
+
+  // All items in one call, client handle = position + 1; a refused item
+  // shows its code in its line.
+  bool AddItems() {
+    const std::vector<std::string>& ids = panel_->ItemIds();
+    std::vector<std::wstring> wideIds;
+    for (const std::string& id : ids) wideIds.push_back(tool::Wide(id));
+    wchar_t noAccessPath[1] = {L'\0'};
+    std::vector<OPCITEMDEF> definitions(ids.size());
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+      definitions[i].szAccessPath = noAccessPath;
+      definitions[i].szItemID = wideIds[i].data();
+      definitions[i].bActive = TRUE;
+      definitions[i].hClient = static_cast<OPCHANDLE>(i + 1);
+      definitions[i].vtRequestedDataType = VT_EMPTY;
+    }
+    OPCITEMRESULT* results = nullptr;
+    HRESULT* errors = nullptr;
+    HRESULT result = itemMgt_->AddItems(static_cast<DWORD>(ids.size()), definitions.data(), &results, &errors);
+    if (SUCCEEDED(result) && (results == nullptr || errors == nullptr)) result = E_POINTER;
+    if (SUCCEEDED(result)) {
+      for (std::size_t i = 0; i < ids.size(); ++i) {
+        panel_->SetAddResult(i, static_cast<std::uint32_t>(errors[i]));
+        CoTaskMemFree(results[i].pBlob);
+      }
+    }
+    CoTaskMemFree(results);
+    CoTaskMemFree(errors);
+    if (FAILED(result)) Fail("AddItems", result);
+    return SUCCEEDED(result);
+  }
+
+  std::shared_ptr<view::OpcPanel> panel_;
+  bool comInitialized_ = false;
+  IOPCServer* server_ = nullptr;
+  IOPCItemMgt* itemMgt_ = nullptr;
+  OPCHANDLE group_ = 0;
+  bool hasGroup_ = false;
+  IConnectionPoint* connectionPoint_ = nullptr;
+  DWORD cookie_ = 0;
+  bool advised_ = false;
+};
+
 int Usage() {
   std::printf(
       "vrtview - live view of the VRT driver image\n\n"
-      "  vrtview [--seconds N] [--stop-driver] [--database DSN]\n"
+      "  vrtview [--seconds N] [--stop-driver] [--database DSN] [--opc-items ID,ID,...]\n"
       "  vrtview --stop\n\n"
       "Attaches to the driver image (starting the driver registered as DriverExe\n"
       "when none runs yet) and shows, once a second, every poll record (device,\n"
       "address range, status, first values), the channel counters and the\n"
       "driver's messages, and with --database the rows of the data source's\n"
       "EVENTS table. Runs until Ctrl-C or for N seconds; --stop-driver then\n"
-      "asks the driver to exit. --stop only asks a running driver to exit.\n");
+      "asks the driver to exit. --stop only asks a running driver to exit.\n\n"
+      "It also subscribes to OPC items through the OPC server Kalvento.Tavex\n"
+      "(update rate 500 ms) and shows each item's latest value, quality, time\n"
+      "stamp and arrival, with the server's bandwidth. --opc-items names them\n"
+      "(default %s; an empty list leaves OPC out).\n",
+      view::kDefaultOpcItems);
   return 2;
 }
 
@@ -135,6 +359,7 @@ int main(int argc, char** argv) {
   bool stopDriver = false;
   bool stopOnly = false;
   std::string dataSource;
+  std::string opcItems = view::kDefaultOpcItems;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
       seconds = std::atoi(argv[++i]);
@@ -142,6 +367,8 @@ int main(int argc, char** argv) {
       stopDriver = true;
     } else if (std::strcmp(argv[i], "--database") == 0 && i + 1 < argc) {
       dataSource = argv[++i];
+    } else if (std::strcmp(argv[i], "--opc-items") == 0 && i + 1 < argc) {
+      opcItems = argv[++i];
     } else if (std::strcmp(argv[i], "--stop") == 0) {
       stopOnly = true;
     } else {
@@ -155,6 +382,11 @@ int main(int argc, char** argv) {
     return 0;
   }
   SetConsoleCtrlHandler(OnControl, TRUE);
+  // Attach first, so that the view stays the client that starts the driver;
+  // the OPC server then finds the image there.
+  nio_map_hdr();
+  OpcSubscription opc(view::SplitOpcItemList(opcItems));
+  if (!opc.ItemIdsEmpty()) opc.Start();
   const DWORD start = GetTickCount();
   while (!interrupted && (seconds == 0 || GetTickCount() - start < static_cast<DWORD>(seconds) * 1000)) {
     SYSTEMTIME now{};
@@ -162,10 +394,13 @@ int main(int argc, char** argv) {
     std::printf("---- VRT live view %02d:%02d:%02d ----\n", now.wHour, now.wMinute, now.wSecond);
     ShowImage();
     if (!dataSource.empty()) std::printf("database %s: %ld event rows\n", dataSource.c_str(), DatabaseRows(dataSource));
+    opc.Show();
     ShowMessages();
     std::fflush(stdout);
     for (int i = 0; i < 10 && !interrupted; ++i) Sleep(100);
   }
+  // The OPC server goes before the driver is asked to exit.
+  opc.Stop();
   if (stopDriver) std::printf(StopDriver() ? "driver exited\n" : "driver did not confirm its exit\n");
   return 0;
 }

@@ -228,5 +228,40 @@ TEST_F(OpcProcesses, TheOpcToolReadsWritesAndListsItems) {
   EXPECT_EQ(lines[5], "version: 6.6.9");
 }
 
+TEST_F(OpcProcesses, TheOpcToolWatchesBrowsesAndShowsProperties) {
+  server.Reset();  // the tool is the only client
+  for (const char* mode : {"", " --da1"}) {
+    ProbeProcess watch(ProgramDirectory() + "\\opc.exe",
+                       std::string("watch PUMPS:DIT:256 PUMPS:DIT:512$8 --rate 100 --seconds 8") + mode);
+    auto printed = [&](const std::string& prefix) {
+      for (const std::string& line : watch.Output()) {
+        if (line.rfind(prefix, 0) == 0) return true;
+      }
+      return false;
+    };
+    EXPECT_TRUE(WaitFor([&] { return printed("PUMPS:DIT:512$8 = PUMPHOUS BSTR good [192]"); }, 15s)) << mode;
+    const std::string value = std::string(mode).empty() ? "4444" : "5555";
+    ASSERT_TRUE(session.simulator->Command("set 1 5 0x100 " + value).empty());
+    EXPECT_TRUE(WaitFor([&] { return printed("PUMPS:DIT:256 = " + value + " R4 good [192]"); }, 15s)) << mode;
+    EXPECT_TRUE(WaitFor([&] { return !watch.Running(); }, 20s));
+    if (::testing::Test::HasFailure()) {
+      for (const std::string& line : watch.Output()) ADD_FAILURE() << mode << " printed: " << line;
+    }
+  }
+
+  EXPECT_EQ(RunOpc("browse"), std::vector<std::string>{"PUMPS"});
+  EXPECT_EQ(RunOpc("browse PUMPS"),
+            (std::vector<std::string>{"PUMPS:DIT:256  (DIT:256 - 260)", "PUMPS:DIT:512  (DIT:512 - 516)"}));
+  EXPECT_EQ(RunOpc("browse PUMPS --filter *512*"), std::vector<std::string>{"PUMPS:DIT:512  (DIT:512 - 516)"});
+  EXPECT_EQ(RunOpc("browse --flat"), (std::vector<std::string>{"PUMPS:DIT:256 - 260", "PUMPS:DIT:512 - 516"}));
+
+  const auto properties = RunOpc("props PUMPS:DIT:256|LIN,0.0,500.0,,kPa");
+  ASSERT_EQ(properties.size(), 11u);
+  EXPECT_EQ(properties[5], "6 Server Scan Rate = 250");
+  EXPECT_EQ(properties[6], "100 EU Units = kPa");
+  EXPECT_EQ(properties[7], "102 High EGU = 500");
+  EXPECT_EQ(properties[9], "5000 Signal Conditioning = LIN");
+}
+
 }  // namespace
 }  // namespace vrt

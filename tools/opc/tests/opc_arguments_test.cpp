@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
 
 namespace vrt::tool {
@@ -43,7 +44,7 @@ TEST(OpcArguments, OptionsAreTakenInAnyPosition) {
 
 TEST(OpcArguments, UsageErrorsAreNamed) {
   const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"browse"}, "unknown command \"browse\""},
+      {{"subscribe", "A:DIT:1"}, "unknown command \"subscribe\""},
       {{"--device"}, "unknown command \"--device\""},
       {{"read"}, "name at least one item ID"},
       {{"read", "--device", "--type", "R4"}, "name at least one item ID"},
@@ -55,13 +56,139 @@ TEST(OpcArguments, UsageErrorsAreNamed) {
       {{"read", "A:DIT:1", "--cache"}, "unknown option --cache"},
       {{"items", "A:DIT:1", "--device"}, "--device belongs to read"},
       {{"write", "A:DIT:1", "1", "--device"}, "--device belongs to read"},
-      {{"status", "--type", "R4"}, "--type belongs to items, read and write"},
+      {{"status", "--type", "R4"}, "--type belongs to items, read, write and watch"},
       {{"status", "A:DIT:1"}, "unexpected \"A:DIT:1\""},
   };
   for (const auto& [words, expected] : cases) {
     std::string error;
     EXPECT_FALSE(ParseOpcArguments(words, error)) << ::testing::PrintToString(words);
     EXPECT_EQ(error, expected) << ::testing::PrintToString(words);
+  }
+}
+
+struct WatchCase {
+  std::vector<std::string> words;
+  std::vector<std::string> operands;
+  std::uint32_t updateRate;
+  float deadband;
+  std::uint32_t seconds;
+  bool da1;
+  std::uint16_t requestedType;
+};
+
+TEST(OpcArguments, WatchTakesItsOptionsInAnyOrder) {
+  const WatchCase cases[] = {
+      {{"watch", "A:DIT:1"}, {"A:DIT:1"}, 1000, 0.0f, 0, false, 0},
+      {{"watch", "--rate", "250", "A:DIT:1", "B:DIT:2"}, {"A:DIT:1", "B:DIT:2"}, 250, 0.0f, 0, false, 0},
+      {{"watch", "A:DIT:1", "--da1", "--seconds", "5", "--rate", "0"}, {"A:DIT:1"}, 0, 0.0f, 5, true, 0},
+      {{"watch", "--deadband", "2.5", "--type", "bstr", "A:DIT:1$8", "--seconds", "0"}, {"A:DIT:1$8"}, 1000, 2.5f,
+       0, false, 8},
+      {{"watch", "--seconds", "30", "--deadband", "100", "A", "--deadband", "0", "B", "--rate", "4294967295"},
+       {"A", "B"}, 4294967295u, 0.0f, 30, false, 0},
+      {{"watch", "A", "--deadband", "-0"}, {"A"}, 1000, 0.0f, 0, false, 0},
+      {{"watch", "A", "--deadband", "0.001"}, {"A"}, 1000, 0.001f, 0, false, 0},
+  };
+  for (const WatchCase& expected : cases) {
+    std::string error;
+    const auto arguments = ParseOpcArguments(expected.words, error);
+    const std::string words = ::testing::PrintToString(expected.words);
+    ASSERT_TRUE(arguments) << words << ": " << error;
+    EXPECT_EQ(arguments->command, OpcCommand::kWatch) << words;
+    EXPECT_EQ(arguments->operands, expected.operands) << words;
+    EXPECT_EQ(arguments->updateRate, expected.updateRate) << words;
+    EXPECT_EQ(arguments->deadband, expected.deadband) << words;
+    EXPECT_FALSE(std::signbit(arguments->deadband)) << words;
+    EXPECT_EQ(arguments->seconds, expected.seconds) << words;
+    EXPECT_EQ(arguments->da1, expected.da1) << words;
+    EXPECT_EQ(arguments->requestedType, expected.requestedType) << words;
+  }
+}
+
+TEST(OpcArguments, BrowseAndPropsTakeTheirOperands) {
+  struct BrowseCase {
+    std::vector<std::string> words;
+    OpcCommand command;
+    std::vector<std::string> operands;
+    std::string filter;
+    bool flat;
+  };
+  const BrowseCase cases[] = {
+      {{"browse"}, OpcCommand::kBrowse, {}, "", false},
+      {{"browse", "PUMPS"}, OpcCommand::kBrowse, {"PUMPS"}, "", false},
+      {{"browse", "--filter", "P*"}, OpcCommand::kBrowse, {}, "P*", false},
+      {{"browse", "--filter", "DIT:1*", "PUMPS"}, OpcCommand::kBrowse, {"PUMPS"}, "DIT:1*", false},
+      {{"browse", "--filter", ""}, OpcCommand::kBrowse, {}, "", false},
+      {{"browse", "--flat"}, OpcCommand::kBrowse, {}, "", true},
+      {{"browse", "--flat", "VALVES"}, OpcCommand::kBrowse, {"VALVES"}, "", true},
+      {{"browse", "--filter", "--flat"}, OpcCommand::kBrowse, {}, "--flat", false},  // the filter's value
+      {{"props", "PUMPS:DIT:0"}, OpcCommand::kProps, {"PUMPS:DIT:0"}, "", false},
+      {{"props", "TURBINE:DIT:50$8"}, OpcCommand::kProps, {"TURBINE:DIT:50$8"}, "", false},
+  };
+  for (const BrowseCase& expected : cases) {
+    std::string error;
+    const auto arguments = ParseOpcArguments(expected.words, error);
+    const std::string words = ::testing::PrintToString(expected.words);
+    ASSERT_TRUE(arguments) << words << ": " << error;
+    EXPECT_EQ(arguments->command, expected.command) << words;
+    EXPECT_EQ(arguments->operands, expected.operands) << words;
+    EXPECT_EQ(arguments->filter, expected.filter) << words;
+    EXPECT_EQ(arguments->flat, expected.flat) << words;
+  }
+}
+
+TEST(OpcArguments, WatchBrowseAndPropsUsageErrorsAreNamed) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"watch"}, "name at least one item ID"},
+      {{"watch", "--rate", "100", "--da1"}, "name at least one item ID"},
+      {{"watch", "A", "--rate"}, "--rate needs a value"},
+      {{"watch", "A", "--rate", "-1"}, "--rate needs a whole number of milliseconds (0 or more), not \"-1\""},
+      {{"watch", "A", "--rate", "fast"}, "--rate needs a whole number of milliseconds (0 or more), not \"fast\""},
+      {{"watch", "A", "--rate", "1.5"}, "--rate needs a whole number of milliseconds (0 or more), not \"1.5\""},
+      {{"watch", "A", "--rate", "+5"}, "--rate needs a whole number of milliseconds (0 or more), not \"+5\""},
+      {{"watch", "A", "--rate", ""}, "--rate needs a whole number of milliseconds (0 or more), not \"\""},
+      {{"watch", "A", "--rate", "4294967296"},
+       "--rate needs a whole number of milliseconds (0 or more), not \"4294967296\""},
+      {{"watch", "A", "--seconds", "-3"}, "--seconds needs a whole number of seconds (0 or more), not \"-3\""},
+      {{"watch", "A", "--seconds", "10s"}, "--seconds needs a whole number of seconds (0 or more), not \"10s\""},
+      {{"watch", "A", "--seconds"}, "--seconds needs a value"},
+      {{"watch", "A", "--deadband", "-0.5"}, "--deadband needs a percentage from 0 to 100, not \"-0.5\""},
+      {{"watch", "A", "--deadband", "100.5"}, "--deadband needs a percentage from 0 to 100, not \"100.5\""},
+      {{"watch", "A", "--deadband", "half"}, "--deadband needs a percentage from 0 to 100, not \"half\""},
+      {{"watch", "A", "--deadband", "nan"}, "--deadband needs a percentage from 0 to 100, not \"nan\""},
+      {{"watch", "A", "--deadband", "5%"}, "--deadband needs a percentage from 0 to 100, not \"5%\""},
+      {{"watch", "A", "--deadband"}, "--deadband needs a value"},
+      {{"watch", "A", "--flat"}, "--flat belongs to browse"},
+      {{"watch", "A", "--filter", "X"}, "--filter belongs to browse"},
+      {{"watch", "A", "--device"}, "--device belongs to read"},
+      {{"read", "A", "--da1"}, "--da1 belongs to watch"},
+      {{"read", "A", "--rate", "100"}, "--rate belongs to watch"},
+      {{"items", "A", "--seconds", "1"}, "--seconds belongs to watch"},
+      {{"write", "A", "1", "--deadband", "1"}, "--deadband belongs to watch"},
+      {{"browse", "--da1"}, "--da1 belongs to watch"},
+      {{"browse", "--type", "R4"}, "--type belongs to items, read, write and watch"},
+      {{"browse", "A", "B"}, "browse takes at most one device name"},
+      {{"browse", "--filter"}, "--filter needs a value"},
+      {{"browse", "--flat", "--filter", "P*"}, "--filter does not go with --flat, which lists every name"},
+      {{"browse", "--filter", "P*", "--flat"}, "--filter does not go with --flat, which lists every name"},
+      {{"props"}, "props takes one item ID"},
+      {{"props", "A", "B"}, "props takes one item ID"},
+      {{"props", "A", "--flat"}, "--flat belongs to browse"},
+      {{"props", "A", "--type", "R4"}, "--type belongs to items, read, write and watch"},
+      {{"status", "--filter", "X"}, "--filter belongs to browse"},
+  };
+  for (const auto& [words, expected] : cases) {
+    std::string error;
+    EXPECT_FALSE(ParseOpcArguments(words, error)) << ::testing::PrintToString(words);
+    EXPECT_EQ(error, expected) << ::testing::PrintToString(words);
+  }
+}
+
+TEST(OpcArguments, UsageNamesEveryCommand) {
+  const std::string usage = OpcUsage();
+  for (const char* command : {"opc status", "opc items", "opc read", "opc write", "opc watch", "opc browse",
+                              "opc props", "--rate MS", "--deadband P", "--seconds S", "--da1", "--filter F",
+                              "--flat"}) {
+    EXPECT_NE(usage.find(command), std::string::npos) << command;
   }
 }
 
@@ -128,6 +255,19 @@ TEST(OpcArguments, ResultLinesStayOnOneLine) {
   EXPECT_EQ(WriteResultLine("A:DIT:1", "99999", 0x0004000Eu, "clamped"), "A:DIT:1 <- 99999: ok");
   EXPECT_EQ(WriteResultLine("A:DIT:1", "x", 0xC0040006u, "Not writable. \n"),
             "A:DIT:1 <- x: error 0xC0040006 Not writable.");
+}
+
+TEST(OpcArguments, ValueBrowseAndPropertyLinesHaveTheirShapes) {
+  EXPECT_EQ(ValueLine("PUMPS:DIT:0", "12.5", 4, 0xC0, "2026-12-08 14:00:00.123"),
+            "PUMPS:DIT:0 = 12.5 R4 good [192] 2026-12-08 14:00:00.123");
+  EXPECT_EQ(ValueLine("VALVES:DIT:0:1", "true", 11, 0x18, "2026-12-08 14:00:00.000"),
+            "VALVES:DIT:0:1 = true BOOL bad: communication failure [24] 2026-12-08 14:00:00.000");
+  EXPECT_EQ(ValueLine("TURBINE:DIT:50$8", "", 8, 0x1C, "-"), "TURBINE:DIT:50$8 =  BSTR bad: out of service [28] -");
+  EXPECT_EQ(BrowsedLeafLine("PUMPS:DIT:0", "DIT:0 - 7"), "PUMPS:DIT:0  (DIT:0 - 7)");
+  EXPECT_EQ(PropertyLine(1, "Item Canonical Data Type", "4"), "1 Item Canonical Data Type = 4");
+  EXPECT_EQ(PropertyLine(100, "EU Units", ""), "100 EU Units = ");
+  EXPECT_EQ(PropertyErrorLine(2, "Item Value", 0xC0040203u, "The property ID is not valid for the item.\r\n"),
+            "2 Item Value: error 0xC0040203 The property ID is not valid for the item.");
 }
 
 }  // namespace
