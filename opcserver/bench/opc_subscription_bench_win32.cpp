@@ -26,6 +26,7 @@
 #include "dit_writer.h"
 #include "driver_session.h"
 #include "opc_client.h"
+#include "opc_subscription_sink.h"
 #include "probe_process.h"
 #include "sample_configuration.h"
 
@@ -36,17 +37,8 @@ using vrt::testing::ComPtr;
 using Clock = std::chrono::steady_clock;
 
 // Counts calls and items and remembers when a value last arrived.
-class CountingSink final : public IOPCDataCallback {
+class CountingSink final : public SubscriptionSink {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IOPCDataCallback)) return E_NOINTERFACE;
-    *object = static_cast<IOPCDataCallback*>(this);
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
   HRESULT STDMETHODCALLTYPE OnDataChange(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD count, OPCHANDLE*,
                                          VARIANT* values, WORD*, FILETIME*, HRESULT*) override {
     calls += 1;
@@ -60,14 +52,6 @@ class CountingSink final : public IOPCDataCallback {
     }
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*, VARIANT*, WORD*,
-                                           FILETIME*, HRESULT*) override {
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE OnWriteComplete(DWORD, OPCHANDLE, HRESULT, DWORD, OPCHANDLE*, HRESULT*) override {
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD, OPCHANDLE) override { return S_OK; }
 
   std::atomic<long> calls{0};
   std::atomic<long> items{0};
@@ -111,7 +95,8 @@ int Latency(int changes) {
   ComPtr<IOPCItemMgt> group;
   if (FAILED(vrt::testing::AddGroup(*server.Get(), L"latency", group, nullptr, TRUE, 100))) return 1;
   if (vrt::testing::AddItems(*group.Get(), {L"PUMPS:DIT:256"}).size() != 1) return 1;
-  CountingSink sink;
+  auto* counting = new CountingSink;  // released after the subscription
+  CountingSink& sink = *counting;
   DWORD cookie = 0;
   if (FAILED(vrt::testing::AdviseDataCallback(*group.Get(), &sink, &cookie))) return 1;
 
@@ -135,6 +120,7 @@ int Latency(int changes) {
     latencies.push_back(Milliseconds(sink.arrival - start));
   }
   vrt::testing::UnadviseDataCallback(*group.Get(), cookie);
+  counting->Release();
   std::sort(latencies.begin(), latencies.end());
   const double median = latencies[latencies.size() / 2];
   const double p95 = latencies[std::min(latencies.size() - 1, latencies.size() * 95 / 100)];
@@ -167,7 +153,8 @@ int TickCpu(double seconds) {
   const auto added = vrt::testing::AddItems(*group.Get(), ids);
   std::vector<OPCHANDLE> handles;
   for (const auto& item : added) handles.push_back(item.handle);
-  CountingSink sink;
+  auto* counting = new CountingSink;  // released after the subscription
+  CountingSink& sink = *counting;
   DWORD cookie = 0;
   if (FAILED(vrt::testing::AdviseDataCallback(*group.Get(), &sink, &cookie))) return 1;
   vrt::testing::WaitFor([&] { return sink.items >= static_cast<long>(handles.size()); }, 30s);
@@ -199,6 +186,7 @@ int TickCpu(double seconds) {
     std::fflush(stdout);
   }
   vrt::testing::UnadviseDataCallback(*group.Get(), cookie);
+  counting->Release();
   return 0;
 }
 
@@ -210,7 +198,7 @@ int RunPart(const std::string& part, const std::string& options) {
   GetModuleFileNameA(nullptr, self, MAX_PATH);
   vrt::testing::ProbeProcess child(self, "--part " + part + " " + options);
   vrt::testing::WaitFor([&] { return !child.Running(); }, 600s);
-  Sleep(50);  // the last lines of the pipe
+  Sleep(500);  // the last lines of the pipe
   const auto lines = child.Output();
   for (const std::string& line : lines) std::printf("%s\n", line.c_str());
   std::fflush(stdout);

@@ -17,6 +17,7 @@
 
 #include "opc_arguments.h"
 #include "opc_da.h"
+#include "opc_subscription_sink.h"
 #include "opc_stream.h"
 #include "opc_values_win32.h"
 
@@ -163,7 +164,7 @@ class Arrivals {
   std::vector<std::size_t> refused_;  // sizes of the streams that did not parse
 };
 
-// The reference count both sinks share. The server holds a sink while it is
+// The stream sink's reference count. The server holds a sink while it is
 // advised and may call it on any thread.
 class RefCounted {
  protected:
@@ -175,24 +176,9 @@ class RefCounted {
 };
 
 // The IOPCDataCallback a group's connection point calls with every update.
-class DataCallbackSink final : public IOPCDataCallback, private RefCounted {
+class DataCallbackSink final : public SubscriptionSink {
  public:
   explicit DataCallbackSink(std::shared_ptr<Arrivals> arrivals) : arrivals_(std::move(arrivals)) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IOPCDataCallback)) return E_NOINTERFACE;
-    *object = static_cast<IOPCDataCallback*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return AddReference(); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG left = DropReference();
-    if (left == 0) delete this;
-    return static_cast<ULONG>(left);
-  }
 
   HRESULT STDMETHODCALLTYPE OnDataChange(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD dwCount, OPCHANDLE* phClientItems,
                                          VARIANT* pvValues, WORD* pwQualities, FILETIME* pftTimeStamps,
@@ -221,18 +207,9 @@ class DataCallbackSink final : public IOPCDataCallback, private RefCounted {
     }
     return S_OK;
   }
-  // This client makes no asynchronous calls; these never come.
-  HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*, VARIANT*, WORD*,
-                                           FILETIME*, HRESULT*) override {
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE OnWriteComplete(DWORD, OPCHANDLE, HRESULT, DWORD, OPCHANDLE*, HRESULT*) override {
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD, OPCHANDLE) override { return S_OK; }
 
  private:
-  ~DataCallbackSink() = default;  // through Release only
+  ~DataCallbackSink() override = default;  // through Release only
   std::shared_ptr<Arrivals> arrivals_;
 };
 

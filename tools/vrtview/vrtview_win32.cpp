@@ -20,6 +20,7 @@
 #include "../../image/dit_api.h"
 #include "../../image/shared_access.h"
 #include "opc_da.h"
+#include "opc_subscription_sink.h"
 #include "opc_panel.h"
 #include "opc_values_win32.h"
 
@@ -129,24 +130,9 @@ std::string ClockNow() {
 
 // Runs on the server's poll thread: turns each value into text at once
 // (the arrays stay the server's) and hands it to the panel.
-class PanelCallback final : public IOPCDataCallback {
+class PanelCallback final : public SubscriptionSink {
  public:
   explicit PanelCallback(std::shared_ptr<view::OpcPanel> panel) : panel_(std::move(panel)) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IOPCDataCallback)) return E_NOINTERFACE;
-    *object = static_cast<IOPCDataCallback*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG left = InterlockedDecrement(&references_);
-    if (left == 0) delete this;
-    return static_cast<ULONG>(left);
-  }
 
   HRESULT STDMETHODCALLTYPE OnDataChange(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD dwCount, OPCHANDLE* phClientItems,
                                          VARIANT* pvValues, WORD* pwQualities, FILETIME* pftTimeStamps,
@@ -171,19 +157,9 @@ class PanelCallback final : public IOPCDataCallback {
     }
     return S_OK;
   }
-  // The view makes no asynchronous calls.
-  HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*, VARIANT*, WORD*,
-                                           FILETIME*, HRESULT*) override {
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE OnWriteComplete(DWORD, OPCHANDLE, HRESULT, DWORD, OPCHANDLE*, HRESULT*) override {
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD, OPCHANDLE) override { return S_OK; }
 
  private:
-  ~PanelCallback() = default;  // through Release only
-  LONG references_ = 1;
+  ~PanelCallback() override = default;  // through Release only
   std::shared_ptr<view::OpcPanel> panel_;
 };
 

@@ -1,0 +1,40 @@
+// For OPC clients that only subscribe: an IOPCDataCallback, counted with
+// interlocked operations and deleted with its last Release, whose
+// completions of asynchronous calls (which such a client never makes)
+// simply answer S_OK. A client derives from it and writes OnDataChange.
+#pragma once
+
+#include "opc_da.h"
+
+class SubscriptionSink : public IOPCDataCallback {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IOPCDataCallback)) return E_NOINTERFACE;
+    *object = static_cast<IOPCDataCallback*>(this);
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const LONG left = InterlockedDecrement(&references_);
+    if (left == 0) delete this;
+    return static_cast<ULONG>(left);
+  }
+  HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*, VARIANT*, WORD*,
+                                           FILETIME*, HRESULT*) override {
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnWriteComplete(DWORD, OPCHANDLE, HRESULT, DWORD, OPCHANDLE*, HRESULT*) override {
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD, OPCHANDLE) override { return S_OK; }
+
+ protected:
+  // Deleted through Release only; the creator holds the first reference.
+  virtual ~SubscriptionSink() = default;
+
+ private:
+  LONG references_ = 1;
+};
