@@ -17,6 +17,19 @@ namespace vrt::opc {
 namespace {
 
 constexpr std::size_t kChangeBufferSize = 32;
+
+// The stream builder's layout is the OPC structures' own, and a value is
+// this build's VARIANT: 16 bytes in a 32-bit process, 24 in a 64-bit one.
+static_assert(sizeof(OPCGROUPHEADER) == kGroupHeaderSize);
+static_assert(sizeof(OPCITEMHEADER1) == kItemHeaderWithTimeSize);
+static_assert(sizeof(OPCITEMHEADER2) == kItemHeaderSize);
+static_assert(sizeof(OPCGROUPHEADERWRITE) == kWriteGroupHeaderSize);
+static_assert(sizeof(OPCITEMHEADERWRITE) == kWriteItemHeaderSize);
+#ifdef _WIN64
+static_assert(sizeof(VARIANT) == 24);
+#else
+static_assert(sizeof(VARIANT) == 16);
+#endif
 constexpr WORD kGoodQuality = 0xC0;
 constexpr WORD kLimitBits = 0x03;
 
