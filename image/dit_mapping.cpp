@@ -60,6 +60,7 @@ int DitMapping::MapToDIT(const char* acronym, int attachFlag) {
     return 1;
   }
   view_ = platform_.CreateImage(mapName, *controlBlock_);
+  nameHeldTooSmall_ = view_.nameHeldTooSmall;
   if (view_.base == nullptr) return 0;
   attachedGeneration_ = generation;
   std::memset(controlBlock_->mapName, 0, sizeof controlBlock_->mapName);
@@ -244,10 +245,18 @@ int DitMapping::nio_StartStop(int start) {
 
 void DitMapping::nio_poll_reload() {
   Detach();
-  if (controlBlock_ != nullptr) {
-    SharedStore(controlBlock_->MapGeneration, NextMapGeneration(SharedLoad(controlBlock_->MapGeneration)));
+  // A client that sat out reloads may still hold the mapping whose name
+  // comes next, too small for the new file. Clients follow MapGeneration
+  // wherever it goes, so the driver moves on to the following name rather
+  // than leave the plant without data until that client lets go.
+  for (int attempt = 0; attempt < kReloadGenerations; ++attempt) {
+    if (controlBlock_ != nullptr) {
+      SharedStore(controlBlock_->MapGeneration, NextMapGeneration(SharedLoad(controlBlock_->MapGeneration)));
+    }
+    nameHeldTooSmall_ = false;
+    init_dit();
+    if (attached_ || !nameHeldTooSmall_ || controlBlock_ == nullptr) break;
   }
-  init_dit();
   if (controlBlock_ != nullptr) SharedStore(controlBlock_->LoadedGeneration, SharedLoad(controlBlock_->MapGeneration));
   LogMessage(kAttrActivity, "nio_poll_reload()");
 }

@@ -37,6 +37,9 @@ struct SharedView {
   std::uint8_t* base = nullptr;
   std::size_t size = 0;
   void* handle = nullptr;  // the platform's handle of the mapping
+  // CreateImage only: the name is still held by a process (a client that sat
+  // out reloads) with a mapping too small for the file.
+  bool nameHeldTooSmall = false;
 };
 
 // What the library needs of the operating system. The Win32 implementation
@@ -108,6 +111,9 @@ class DitMapping {
   int pollRecordCount_ = 0;
   int attachedGeneration_ = 0;
   std::uint32_t attachedSaveTime_ = 0;
+  bool nameHeldTooSmall_ = false;  // the last CreateImage found its name held and too small
+  // Reloads go round the names 1, 2, 3: at most that many to try.
+  static constexpr int kReloadGenerations = 3;
   int lastMappedIndex_ = kNoLastMapped;
   DitPollRecord* lastMappedRecord_ = nullptr;
 };

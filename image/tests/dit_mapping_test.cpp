@@ -139,6 +139,36 @@ TEST_F(Mapping, AnIdleClientFollowsAFileLoadedIntoTheMappingItStillHolds) {
   EXPECT_FALSE(WasLogged("init_dit() Corrupted file"));
 }
 
+TEST_F(Mapping, AReloadMovesOnWhenAnIdleClientHoldsTheNextNameTooSmall) {
+  auto driver = StartDriver();
+  driver->mapping.nio_poll_reload();  // generation 1
+  Process idle(system, kNioFlavour);
+  ASSERT_NE(idle.mapping.nio_map_dev(3), nullptr);
+  ASSERT_EQ(idle.mapping.AttachedGeneration(), 1);
+  Process active(system, kNioFlavour);
+  ASSERT_NE(active.mapping.nio_map_hdr(), nullptr);
+
+  // Two reloads the idle client sits out; the third, of a larger plant,
+  // comes round to the name it still holds: the driver takes the next one.
+  driver->mapping.nio_poll_reload();
+  driver->mapping.nio_poll_reload();
+  ASSERT_EQ(Block().MapGeneration, 3);
+  ASSERT_NE(active.mapping.nio_map_hdr(), nullptr);
+  system.files["C:\\VRT\\PLANT.VRT"] = testing::SampleImage(3, 3, 2);
+  driver->mapping.nio_poll_reload();
+  EXPECT_TRUE(driver->mapping.Attached());
+  EXPECT_EQ(Block().MapGeneration, 2);
+  EXPECT_EQ(Block().LoadedGeneration, 2);
+  EXPECT_STREQ(Block().mapName, "VRT2");
+
+  // Both clients follow to the larger plant.
+  ASSERT_NE(active.mapping.nio_map_hdr(), nullptr);
+  EXPECT_EQ(active.mapping.AttachedGeneration(), 2);
+  EXPECT_EQ(active.mapping.DeviceCount(), 9);
+  ASSERT_NE(idle.mapping.nio_map_dev(8), nullptr);
+  EXPECT_EQ(idle.mapping.AttachedGeneration(), 2);
+}
+
 TEST_F(Mapping, AClientWaitsForALiveDriverToFinishLoading) {
   auto driver = StartDriver();
   Process client(system, kNioFlavour);

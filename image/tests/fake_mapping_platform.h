@@ -68,7 +68,11 @@ class FakePlatform final : public MappingPlatform {
     // As on Windows: while some process still holds a mapping of this name,
     // creating it opens that one, and the file is copied into it if it fits.
     if (std::shared_ptr<Bytes> existing = system_.mappings[mapName].lock()) {
-      if (existing->size() < file->second.size()) return {};
+      if (existing->size() < file->second.size()) {
+        SharedView refused;
+        refused.nameHeldTooSmall = true;
+        return refused;
+      }
       std::copy(file->second.begin(), file->second.end(), existing->begin());
       return Hold(existing);
     }

@@ -128,6 +128,7 @@ class Win32MappingPlatform final : public MappingPlatform {
       CloseHandle(mapping);
       CloseHandle(file);
       LogMessage(kAttrError, "MapToDriver() Driver file is not loaded");
+      view.nameHeldTooSmall = true;
       return view;
     }
     DWORD total = 0;

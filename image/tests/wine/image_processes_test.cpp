@@ -115,6 +115,35 @@ TEST_F(ImageProcesses, ClientsFollowReloadsThroughTheGenerations) {
   EXPECT_TRUE(RingHas(*block, "39 nio_poll_reload()"));
 }
 
+TEST_F(ImageProcesses, AReloadMovesOnWhenAnIdleClientHoldsTheNextNameTooSmall) {
+  auto driver = StartDriver();
+  ProbeProcess active(Probe("nio"), "");
+  ASSERT_EQ(active.Ask("hdr", "hdr"), "hdr ok 2 4 8 gen=0");
+  auto reload = [&] {
+    ASSERT_EQ(active.Ask("startstop 0", "startstop", 10s), "startstop 1");
+    ASSERT_EQ(active.Ask("startstop 1", "startstop", 10s), "startstop 1");
+  };
+  reload();
+  // A client that attaches to generation 1 and then looks away.
+  ProbeProcess idle(Probe("nio"), "");
+  ASSERT_EQ(idle.Ask("hdr", "hdr"), "hdr ok 2 4 8 gen=1");
+  reload();
+  ASSERT_EQ(active.Ask("hdr", "hdr"), "hdr ok 2 4 8 gen=2");
+  reload();
+  ASSERT_EQ(active.Ask("hdr", "hdr"), "hdr ok 2 4 8 gen=3");
+
+  // A larger plant comes round to "VRT1", which the idle client still holds:
+  // the driver loads it under the next name, and both clients follow.
+  WriteConfiguration(testing::SampleImage(3, 3, 2));
+  reload();
+  EXPECT_EQ(SharedLoad(block->MapGeneration), 2);
+  EXPECT_EQ(SharedLoad(block->LoadedGeneration), 2);
+  EXPECT_STREQ(block->mapName, "VRT2");
+  EXPECT_EQ(active.Ask("hdr", "hdr"), "hdr ok 3 9 18 gen=2");
+  EXPECT_EQ(idle.Ask("hdr", "hdr"), "hdr ok 3 9 18 gen=2");
+  EXPECT_EQ(SharedLoad(block->RunState), kStateRunning);
+}
+
 TEST_F(ImageProcesses, AClientGivesUpWhenTheDriverDiesDuringAReload) {
   auto driver = StartDriver("--hang-on-reload");
   ProbeProcess client(Probe("nio"), "");
