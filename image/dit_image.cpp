@@ -83,6 +83,14 @@ DitPollRuntime* DitImage::Runtime(int index) const {
       sizeof(DitPollRuntime)));
 }
 
+DitPollRuntime* DitImage::RuntimeRange(int first, int count) const {
+  const DitHeader* header = Header();
+  if (header == nullptr || count <= 0 || first < 0 || first > header->pollRecordCount - count) return nullptr;
+  return reinterpret_cast<DitPollRuntime*>(AtHeaderOffset(
+      header->runtimeTableOffset + sizeof(DitPollRuntime) * static_cast<std::uint64_t>(first),
+      sizeof(DitPollRuntime) * static_cast<std::uint64_t>(count)));
+}
+
 DitPollRecord* DitImage::PollRecord(int index) const {
   const DitPollRuntime* runtime = Runtime(index);
   if (runtime == nullptr) return nullptr;

@@ -31,6 +31,9 @@ class DitImage {
   DitChannel* Channel(int index) const;
   DitDevice* Device(int index) const;
   DitPollRuntime* Runtime(int index) const;
+  // `count` consecutive runtime entries from `first`, checked once: null
+  // when any of them lies outside the image (or count is not positive).
+  DitPollRuntime* RuntimeRange(int first, int count) const;
   DitPollRecord* PollRecord(int index) const;
 
   // Data area 1..5 of a poll record with its stored size; null when the area

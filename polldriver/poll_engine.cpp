@@ -136,14 +136,22 @@ void PollEngine::TimerStep(int channel, std::uint32_t elapsed) {
   ChannelState& state = channels_[channel];
   const DitChannel* record = image_.Channel(channel);
   state.writePending = false;
-  for (int k = record->firstPollRecord; k < record->firstPollRecord + record->pollRecordCount; ++k) {
-    DitPollRuntime* runtime = image_.Runtime(k);
-    if (runtime == nullptr) continue;
-    const bool enabled = runtime->enabled != 0;
-    if (runtime->pollCountdown != 0 && enabled) runtime->pollCountdown = CountDown(runtime->pollCountdown, elapsed);
-    const std::int32_t access = runtime->accessCountdown;
-    if (access != 0 && access != kAccessNeverExpires && enabled) runtime->accessCountdown = CountDown(access, elapsed);
-    if (runtime->pendingWrites > 0) state.writePending = true;
+  auto step = [&](DitPollRuntime& runtime) {
+    const bool enabled = runtime.enabled != 0;
+    if (runtime.pollCountdown != 0 && enabled) runtime.pollCountdown = CountDown(runtime.pollCountdown, elapsed);
+    const std::int32_t access = runtime.accessCountdown;
+    if (access != 0 && access != kAccessNeverExpires && enabled) runtime.accessCountdown = CountDown(access, elapsed);
+    if (runtime.pendingWrites > 0) state.writePending = true;
+  };
+  // The channel's entries are consecutive: checked once, then walked.
+  const int first = record->firstPollRecord;
+  const int count = record->pollRecordCount;
+  if (DitPollRuntime* entries = image_.RuntimeRange(first, count)) {
+    for (int k = 0; k < count; ++k) step(entries[k]);
+    return;
+  }
+  for (int k = first; k < first + count; ++k) {
+    if (DitPollRuntime* runtime = image_.Runtime(k)) step(*runtime);
   }
 }
 
@@ -339,27 +347,41 @@ bool PollEngine::ReadScan(int channel) {
   const int first = record.firstPollRecord;
   const int count = record.pollRecordCount;
   if (count == 0) return false;
-  int cursor = (state.readCursor >= first && state.readCursor < first + count) ? state.readCursor : first;
-  for (int visited = 0; visited < count; ++visited) {
-    const int k = cursor;
-    cursor = cursor + 1 < first + count ? cursor + 1 : first;
-    DitPollRuntime* runtime = image_.Runtime(k);
+  const int start = (state.readCursor >= first && state.readCursor < first + count) ? state.readCursor : first;
+  // A due record (countdown run out): expire its access or send its read.
+  // True when a read went out; the cursor then moves past the record.
+  auto visit = [&](int k, DitPollRuntime& runtime) {
     DitPollRecord* poll = image_.PollRecord(k);
-    if (runtime == nullptr || poll == nullptr) continue;
-    if (runtime->pollCountdown > 0) continue;
-    if (runtime->accessCountdown <= 0 && runtime->accessExpired == 0) {
-      runtime->accessExpired = 1;
+    if (poll == nullptr) return false;
+    if (runtime.accessCountdown <= 0 && runtime.accessExpired == 0) {
+      runtime.accessExpired = 1;
       if (poll->status == kStatusGood) poll->status = kStatusNotAccessed;
-      continue;
+      return false;
     }
-    if (runtime->accessCountdown > 0 && runtime->enabled != 0) {
+    if (runtime.accessCountdown > 0 && runtime.enabled != 0) {
       ReadRequest(channel, k);
-      runtime->pollCountdown = static_cast<std::int32_t>(poll->pollTime);
-      state.readCursor = cursor;
+      runtime.pollCountdown = static_cast<std::int32_t>(poll->pollTime);
+      state.readCursor = k + 1 < first + count ? k + 1 : first;
       return true;
     }
+    return false;
+  };
+  if (DitPollRuntime* const entries = image_.RuntimeRange(first, count)) {
+    // From the cursor to the end, then from the start to the cursor; most
+    // records are not due and cost one comparison each.
+    for (const auto& [from, to] : {std::pair{start, first + count}, std::pair{first, start}}) {
+      for (int k = from; k < to; ++k) {
+        DitPollRuntime& runtime = entries[k - first];
+        if (runtime.pollCountdown <= 0 && visit(k, runtime)) return true;
+      }
+    }
+  } else {
+    for (int visited = 0, k = start; visited < count; ++visited, k = k + 1 < first + count ? k + 1 : first) {
+      DitPollRuntime* runtime = image_.Runtime(k);
+      if (runtime != nullptr && runtime->pollCountdown <= 0 && visit(k, *runtime)) return true;
+    }
   }
-  state.readCursor = cursor;
+  state.readCursor = start;
   return false;
 }
 
@@ -399,6 +421,9 @@ void PollEngine::ReadRequest(int channel, int pollRecord) {
 
 bool PollEngine::WriteScan(int channel) {
   ChannelState& state = channels_[channel];
+  // The timer step of this cycle saw no pending write on the channel: a
+  // write a client asks for now is found in the next cycle.
+  if (!state.writePending && state.writeOffset == 0) return false;
   const DitChannel& record = *image_.Channel(channel);
   const int first = record.firstPollRecord;
   const int count = record.pollRecordCount;
