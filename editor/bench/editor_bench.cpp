@@ -110,6 +110,26 @@ int main() {
   const double parse = Milliseconds([&] { CDidDoc loaded; return LoadImage(loaded, bytes).ok; }, kRepeats, &ok);
   const double load = Milliseconds([&] { CDidDoc loaded; return LoadConfiguration(loaded, vrt, services); },
                                    kRepeats, &ok);
+  // The floor for both: the same number of bytes plainly written and read.
+  const std::string plain = (folder / "PLAIN.BIN").string();
+  const double plainWrite = Milliseconds(
+      [&] {
+        std::FILE* file = std::fopen(plain.c_str(), "wb");
+        if (file == nullptr) return false;
+        const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+        return std::fclose(file) == 0 && written;
+      },
+      kRepeats, &ok);
+  const double plainRead = Milliseconds(
+      [&] {
+        std::vector<std::uint8_t> copy(bytes.size());
+        std::FILE* file = std::fopen(plain.c_str(), "rb");
+        if (file == nullptr) return false;
+        const bool read = std::fread(copy.data(), 1, copy.size(), file) == copy.size();
+        std::fclose(file);
+        return read;
+      },
+      kRepeats, &ok);
   const double exportTime = Milliseconds([&] { return ExportCsv(doc, csv, ',', services); }, kRepeats, &ok);
   const auto csvSize = std::filesystem::file_size(csv);
   DiscardedErrors errors;
@@ -127,6 +147,8 @@ int main() {
   std::printf("  save (lay out and write)      %9.1f ms\n", save);
   std::printf("  read the objects from memory  %9.1f ms\n", parse);
   std::printf("  load (read file and objects)  %9.1f ms\n", load);
+  std::printf("  plain write of as many bytes  %9.1f ms   (save / plain: %.2f)\n", plainWrite, save / plainWrite);
+  std::printf("  plain read of as many bytes   %9.1f ms   (load / plain: %.2f)\n", plainRead, load / plainRead);
   std::printf("  export CSV                    %9.1f ms\n", exportTime);
   std::printf("  import CSV                    %9.1f ms\n", importTime);
   std::error_code ignored;
