@@ -149,11 +149,12 @@ void DriverProgram::MainLoop(DitHeader* header) {
     const std::uint16_t request = SharedLoad(block_->RunRequest);
     if (request == kRequestStop || request == kRequestExit) return;
     SharedStore(block_->RunState, kStateRunning);
-    system_.SleepMilliseconds(10);
+    system_.SleepMilliseconds(clock.UntilNextTick());
     if (header != nullptr) header->cycleCounter = static_cast<std::uint16_t>(header->cycleCounter + 1);
     SharedStore(block_->AliveCount, SharedLoad(block_->AliveCount) + 1);
     const std::uint32_t ticks = clock.Advance(system_.TickCount());
-    if (header != nullptr && (header->flags & kRunningFlag) != 0 && engine_) engine_->PollCycle(ticks);
+    // A wake before the tick is due polls nothing: at most one cycle a tick.
+    if (ticks > 0 && header != nullptr && (header->flags & kRunningFlag) != 0 && engine_) engine_->PollCycle(ticks);
     ProcessKeys();
   }
 }

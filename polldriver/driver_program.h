@@ -53,6 +53,10 @@ class TickClock {
  public:
   explicit TickClock(std::uint32_t now) : last_(now) {}
   std::uint32_t Advance(std::uint32_t now);
+  // How long to sleep for the next tick (at least 1 ms): the part of a tick
+  // already gone, the loop's own work included, is not slept again, so that
+  // the loop keeps one cycle a tick.
+  std::uint32_t UntilNextTick() const { return remainder_ >= 9 ? 1 : 10 - remainder_; }
 
  private:
   std::uint32_t last_;

@@ -240,6 +240,26 @@ TEST(TickClock, CountsEveryMillisecondOnceWhateverTheTimerStep) {
   EXPECT_EQ(wrapping.Advance(0x00000019u), 1u);
 }
 
+TEST(TickClock, TheLoopKeepsOneCycleATickWhateverItsOwnWorkTakes) {
+  // Each cycle's work takes 2 ms and every sleep 1 ms more than asked.
+  TickClock clock(0);
+  std::uint32_t now = 0;
+  std::uint32_t ticks = 0;
+  std::uint32_t advanced = 0;
+  int cycles = 0;
+  while (now < 10000) {
+    now += clock.UntilNextTick() + 1;
+    ticks += clock.Advance(now);
+    advanced = now;
+    now += 2;
+    ++cycles;
+  }
+  EXPECT_EQ(ticks, advanced / 10);  // still every millisecond counted once
+  EXPECT_GE(cycles, 990);  // a fixed 10 ms sleep would make 770 cycles of these
+  EXPECT_LE(cycles, 1001);
+  EXPECT_EQ(TickClock(0).UntilNextTick(), 10u);
+}
+
 TEST(CommandLine, TheFirstMatchingLetterDecides) {
   EXPECT_TRUE(ParseCommandLine({"f"}).fileLog);
   EXPECT_TRUE(ParseCommandLine({"x"}).anyArgument);
