@@ -1,6 +1,9 @@
 #include "dit_image.h"
 
+#include <algorithm>
 #include <cstring>
+#include <new>
+#include <vector>
 
 namespace vrt {
 
@@ -176,6 +179,55 @@ bool StructureInside(const DitImage& image) {
   return true;
 }
 
+// The driver and its clients write into channel, device and poll records,
+// runtime entries and data areas: a write into one must never move or
+// change another, nor the header and tables that locate them. A file the
+// writer laid out never overlaps; one that does would let a value written
+// into an area take a channel or poll record away under the driver.
+bool NothingOverlaps(const DitImage& image) {
+  const DitHeader& header = *image.Header();
+  const int channels = header.channelCount;
+  const int devices = header.deviceCount;
+  const int pollRecords = header.pollRecordCount;
+  struct Span {
+    std::uint64_t begin;
+    std::uint64_t end;
+  };
+  std::vector<Span> spans;
+  try {
+    spans.reserve(4 + static_cast<std::size_t>(channels) + static_cast<std::size_t>(devices) +
+                  static_cast<std::size_t>(pollRecords) * (1 + kAreaCount));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  // Every part was located inside the buffer already (StructureInside).
+  auto add = [&](const void* at, std::uint64_t size) {
+    if (size == 0) return;
+    const auto begin = static_cast<std::uint64_t>(static_cast<const std::uint8_t*>(at) - image.Base());
+    spans.push_back({begin, begin + size});
+  };
+  add(image.Header(), sizeof(DitHeader));
+  add(image.AtHeaderOffset(header.channelTableOffset, 4ull * channels), 4ull * channels);
+  add(image.AtHeaderOffset(header.deviceTableOffset, 4ull * devices), 4ull * devices);
+  const std::uint64_t runtimeTable = sizeof(DitPollRuntime) * static_cast<std::uint64_t>(pollRecords);
+  add(image.AtHeaderOffset(header.runtimeTableOffset, runtimeTable), runtimeTable);
+  for (int i = 0; i < channels; ++i) add(image.Channel(i), sizeof(DitChannel));
+  for (int j = 0; j < devices; ++j) add(image.Device(j), sizeof(DitDevice));
+  for (int k = 0; k < pollRecords; ++k) {
+    add(image.PollRecord(k), sizeof(DitPollRecord));
+    for (int area = 1; area <= kAreaCount; ++area) {
+      std::uint16_t size = 0;
+      const std::uint8_t* data = image.Area(k, area, &size);
+      add(data, size);
+    }
+  }
+  std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.begin < b.begin; });
+  for (std::size_t i = 1; i < spans.size(); ++i) {
+    if (spans[i].begin < spans[i - 1].end) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 ImageCheck CheckImage(const DitImage& image, ImageBounds bounds) {
@@ -192,7 +244,7 @@ ImageCheck CheckImage(const DitImage& image, ImageBounds bounds) {
     return ImageCheck::kBadCounts;
   }
   if (header->checkByte != kLockTaken && header->checkByte != kLockFree) return ImageCheck::kBadLock;
-  if (!StructureInside(image)) return ImageCheck::kCorrupted;
+  if (!StructureInside(image) || !NothingOverlaps(image)) return ImageCheck::kCorrupted;
   return ImageCheck::kGood;
 }
 

@@ -64,8 +64,9 @@ inline constexpr int kMaxPollRecords = 10000;
 
 // Checks the header (version, counts, check byte, in that order) and then
 // that every table, record and data area the image points to lies inside the
-// buffer, that the stored area sizes hold the records' registers and that the
-// index ranges stay inside the counts.
+// buffer, that the stored area sizes hold the records' registers, that the
+// index ranges stay inside the counts and that no record, area or table
+// overlaps another or the header.
 ImageCheck CheckImage(const DitImage& image, ImageBounds bounds);
 
 // The attach message for a failed check: "init_dit() Corrupted file", ...

@@ -338,7 +338,11 @@ void nio_popt(std::uint16_t* status, NioBlock* block, const NioValueSpec* valueS
     const std::int32_t second = separator + 1 <= length ? ParseDecimal(text + separator + 1) : 0;
     NioDeviceText& deviceText = *block->deviceText;
     deviceText.optionLow = static_cast<std::int16_t>(low);
-    const std::int32_t high = block->address->signalConditioning == 17 ? second : second - low;
+    // The span is kept in 16 bits: the difference is taken modulo 2^32, so
+    // that numbers far apart cannot overflow.
+    const std::uint32_t high = block->address->signalConditioning == 17
+                                   ? static_cast<std::uint32_t>(second)
+                                   : static_cast<std::uint32_t>(second) - static_cast<std::uint32_t>(low);
     deviceText.optionHigh = static_cast<std::uint16_t>(high);
   }
   block->address->optionWord = 0;

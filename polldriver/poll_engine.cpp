@@ -33,8 +33,9 @@ bool IsTwoRegisterType(std::uint16_t dataType) {
 }
 
 // The largest number of data bytes a write words request can carry: the
-// count byte (bytes after the command) holds at most 255.
-constexpr std::size_t kMaxWriteDataBytes = 255 - 3;
+// whole frame (six bytes before the data) must fit the MCB's transmit area,
+// which also keeps the count byte (bytes after the command) below 256.
+constexpr std::size_t kMaxWriteDataBytes = kFrameAreaSize - 6;
 
 }  // namespace
 

@@ -93,11 +93,12 @@ ReplyCheck SoeDecoder::Decode(int eventPollRecord, const std::uint8_t* frame, st
   }
   const unsigned station = frame[0];
   const std::uint16_t word = static_cast<std::uint16_t>(frame[13] << 8 | frame[14]);
-  if (word == 0) {
+  const int code = word & 0x7FFF;
+  // Code 0 is no event waiting, whatever bit 15 says: it names no input.
+  if (code == 0) {
     NoEvent(*device);
     return ReplyCheck::kGood;
   }
-  const int code = word & 0x7FFF;
   if (code > kLastInputEventCode) {
     LogMessage(kAttrActivity, SpecialEventText(code), station, static_cast<unsigned>(code));
     NoEvent(*device);

@@ -23,6 +23,16 @@ class JsonValue {
  public:
   enum class Kind { kNull, kBool, kNumber, kString, kArray, kObject };
 
+  // Defined where the class is complete: `members` holds JsonValue inside
+  // std::pair, which clang with libstdc++ needs complete before these are
+  // formed.
+  JsonValue();
+  JsonValue(const JsonValue&);
+  JsonValue(JsonValue&&) noexcept;
+  JsonValue& operator=(const JsonValue&);
+  JsonValue& operator=(JsonValue&&) noexcept;
+  ~JsonValue();
+
   Kind kind = Kind::kNull;
   JsonPosition position;
 

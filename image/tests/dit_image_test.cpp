@@ -161,6 +161,43 @@ TEST(DitImage, StoredOffsetsThatLeadOutsideAreRefused) {
   }
 }
 
+TEST(DitImage, RecordsAndAreasThatOverlapAreRefused) {
+  const std::vector<std::uint8_t> good = testing::SampleImage(2, 2, 2);
+  DitImage goodImage(const_cast<std::uint8_t*>(good.data()), good.size());
+  const DitHeader& header = *goodImage.Header();
+  const std::uint32_t recordOffset = goodImage.Runtime(3)->recordOffset;
+  const std::uint32_t nextRecordOffset = goodImage.Runtime(4)->recordOffset;
+  const std::uint32_t device0 = static_cast<std::uint32_t>(reinterpret_cast<std::uint8_t*>(goodImage.Device(0)) -
+                                                           good.data() - kPreambleSize);
+  std::uint32_t channel0 = 0;
+  std::memcpy(&channel0, good.data() + kPreambleSize + header.channelTableOffset, 4);
+
+  struct Overlap {
+    const char* what;
+    std::size_t at;  // header offset of the 32-bit field changed
+    std::uint32_t value;
+  };
+  const Overlap overlaps[] = {
+      // A channel record over the header: the driver's frame counter would
+      // change the channel count.
+      {"channel record over the header", header.channelTableOffset + 4, 0},
+      {"two channels in one record", header.channelTableOffset + 4, channel0},
+      {"device record over another", header.deviceTableOffset + 4, device0 + 10},
+      {"two runtime entries for one poll record", header.runtimeTableOffset + 4 * 32, recordOffset},
+      {"value area over its own record", recordOffset + 28, 10},
+      {"write flag area over the next record", recordOffset + 28 + 2 * 6, nextRecordOffset - recordOffset},
+  };
+  for (const Overlap& overlap : overlaps) {
+    std::vector<std::uint8_t> bytes = good;
+    std::memcpy(bytes.data() + kPreambleSize + overlap.at, &overlap.value, 4);
+    ExactBuffer buffer(bytes, bytes.size());
+    EXPECT_EQ(CheckImage(buffer.Image(), kNio), ImageCheck::kCorrupted) << overlap.what;
+  }
+  EXPECT_EQ(CheckImage(goodImage, kNio), ImageCheck::kGood);
+  std::vector<std::uint8_t> largest = testing::LargestImage();
+  EXPECT_EQ(CheckImage(DitImage(largest.data(), largest.size()), kNio), ImageCheck::kGood);
+}
+
 TEST(DitImage, RandomDamageNeverLeadsOutsideTheBuffer) {
   const std::vector<std::uint8_t> good = testing::SampleImage(3, 2, 2);
   std::mt19937 random(20261208);

@@ -324,6 +324,18 @@ TEST_F(HardwareOptions, RangeCodesStoreLowAndSpan) {
   EXPECT_EQ(point.deviceText.optionHigh, 1000);
 }
 
+TEST_F(HardwareOptions, NumbersFarApartGiveTheirSpanIn16BitsWithoutOverflow) {
+  // The span from -99999999 to 2147483647 is more than a signed 32-bit
+  // difference holds (and the sanitizer build stops on signed overflow);
+  // the span keeps its low 16 bits.
+  RoundTrip(15, "-99999999 2147483647");
+  EXPECT_EQ(point.deviceText.optionLow, static_cast<std::int16_t>(0x1F01));
+  EXPECT_EQ(point.deviceText.optionHigh, 0xE0FE);
+  RoundTrip(16, "99999999:-2147483648");
+  EXPECT_EQ(point.deviceText.optionLow, static_cast<std::int16_t>(0xE0FF));
+  EXPECT_EQ(point.deviceText.optionHigh, 0x1F01);
+}
+
 TEST_F(HardwareOptions, ShiftAndMaskStoreBothNumbers) {
   EXPECT_EQ(RoundTrip(17, "4:15"), "4:15");
   EXPECT_EQ(point.deviceText.optionLow, 4);

@@ -196,6 +196,28 @@ TEST_F(Engine, ARunOfWholeWordFlagsIsOneWriteWordsRequest) {
   EXPECT_EQ(image.Channel(0)->statistics.writeRequests, 1);
 }
 
+TEST_F(Engine, ALongRunOfWholeWordFlagsGoesOutInFramesThatFitTheTransmitArea) {
+  Build({SamplePollRecord(0, 130)});
+  card.station = AnsweringStation;
+  image.Runtime(0)->enabled = 0;  // written only, never read
+  image.Runtime(0)->pollCountdown = 5000;
+  for (int i = 0; i < 130; ++i) {
+    SetWord(0, kWriteFlagArea, i, kWholeWord);
+    SetWord(0, kWriteValueArea, i, static_cast<std::uint16_t>(i));
+  }
+  image.Runtime(0)->pendingWrites = 130 * 16;
+  Cycles(3);
+  ASSERT_EQ(card.sent.size(), 2u);
+  // 125 words: 256 bytes, the most the transmit area holds.
+  ASSERT_EQ(card.sent[0].bytes.size(), kFrameAreaSize);
+  EXPECT_EQ(card.sent[0].bytes[1], 253);
+  EXPECT_EQ(card.sent[0].bytes[5], 125);
+  EXPECT_EQ(card.sent[0].bytes[255], 124);  // low byte of the last word sent
+  // The other 5 follow in a request of their own, from register 125.
+  EXPECT_EQ(card.sent[1].bytes, (Bytes{5, 13, 0x66, 0x00, 125, 5, 0, 125, 0, 126, 0, 127, 0, 128, 0, 129}));
+  EXPECT_EQ(image.Runtime(0)->pendingWrites, 0);
+}
+
 TEST_F(Engine, ABitMaskIsOneMaskedWriteWithTheMergedValue) {
   DitPollRecord record = SamplePollRecord(0x20, 4, kDataDigital, kExceptionDigital);
   Build({record});

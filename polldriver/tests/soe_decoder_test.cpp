@@ -162,6 +162,18 @@ TEST_F(Decoder, EmptyRepliesAndStatusCodesCountAsNoEvent) {
   EXPECT_EQ(image.Device(0)->emptyEventCount, 0u);
 }
 
+TEST_F(Decoder, CodeZeroWithTheStateBitIsNoEventEither) {
+  const SoeEventRecord before = Record();
+  const std::uint16_t inputs = Word(1, 0);
+  EXPECT_EQ(Decode(Reply(0x8000)), ReplyCheck::kGood);
+  EXPECT_EQ(image.Device(0)->emptyEventCount, 1u);
+  const SoeEventRecord after = Record();
+  EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);  // nothing decoded into the event record
+  EXPECT_EQ(Word(1, 0), inputs);
+  EXPECT_TRUE(sink.lines.empty());
+  EXPECT_EQ(image.Runtime(0)->pollCountdown, 99);
+}
+
 TEST_F(Decoder, AnEventForAPointNoRecordCoversIsDropped) {
   EXPECT_EQ(Decode(Reply(0x0100)), ReplyCheck::kGood);  // code 256: address 47, bit 15
   EXPECT_TRUE(WasLogged("recieved event for undefined poll record 47:15"));
