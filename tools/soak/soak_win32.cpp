@@ -15,7 +15,7 @@
 // The driver's memory and descriptors are sampled from outside, by ./soak
 // (Wine keeps a process's handles in its server, where no call reaches).
 //
-//   soak.exe [--minutes M] [--seed S]     (ODBCINI names the data source VRTSOAK)
+//   soak.exe [--minutes M] [--seed S] [--no-restarts]   (ODBCINI names the data source VRTSOAK)
 #include <windows.h>
 #include <sql.h>
 #include <sqlext.h>
@@ -182,7 +182,7 @@ std::streamoff FileSize(const std::string& path) {
 
 class Soak {
  public:
-  Soak(double minutes, unsigned seed) : minutes_(minutes), random_(seed) {}
+  Soak(double minutes, unsigned seed, bool restarts) : minutes_(minutes), restarts_enabled_(restarts), random_(seed) {}
 
   int Run() {
     if (!session_.simulator->Ready()) return Fail("the simulator did not start");
@@ -214,7 +214,7 @@ class Soak {
         QueueEvent();
       } else if (action < 95) {
         WriteAndFollow();
-      } else if (Clock::now() >= nextRestart) {
+      } else if (restarts_enabled_ && Clock::now() >= nextRestart) {
         RestartSimulator();
         nextRestart = Clock::now() + 45s;
       }
@@ -416,6 +416,10 @@ class Soak {
       const std::size_t inCsv = csv.count(key);
       std::size_t inDb = 0;
       for (const std::string& stamp : database) inDb += stamp.find(key) != std::string::npos ? 1 : 0;
+      if ((inCsv == 0 || inDb == 0) && !unsent) {
+        std::printf("soak: event %d (state %d) of 02.05.2024 %s: %zu in the CSV file, %zu in the database\n",
+                    event.code, event.state, event.time.c_str(), inCsv, inDb);
+      }
       if (inCsv == 0 && !unsent) ++missingCsv;
       if (inCsv > 1) ++repeatedCsv;
       if (inDb == 0 && !unsent) ++missingDb;
@@ -459,6 +463,7 @@ class Soak {
   }
 
   double minutes_;
+  bool restarts_enabled_;
   std::mt19937 random_;
   vrt::testing::DriverSession session_{"vrt-soak", kNetwork, {1, 2, 3}};
   NioPoint points_[4];
@@ -482,12 +487,16 @@ class Soak {
 int main(int argc, char** argv) {
   double minutes = 1.0;
   unsigned seed = static_cast<unsigned>(GetTickCount());
+  bool restarts = true;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--no-restarts") == 0) restarts = false;
+  }
   for (int i = 1; i + 1 < argc; ++i) {
     if (std::strcmp(argv[i], "--minutes") == 0) minutes = std::atof(argv[i + 1]);
     if (std::strcmp(argv[i], "--seed") == 0) seed = static_cast<unsigned>(std::strtoul(argv[i + 1], nullptr, 10));
   }
   std::printf("soak: seed %u\n", seed);
   vrt::testing::ComApartment apartment;
-  Soak soak(minutes, seed);
+  Soak soak(minutes, seed, restarts);
   return soak.Run();
 }
