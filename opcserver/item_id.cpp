@@ -99,45 +99,45 @@ std::uint8_t DecimalsOf(const std::string& loEgu) {
 
 std::uint32_t ParseItemId(std::string_view ansiId, const OpcSettings& settings, ItemParseHost& host,
                           bool reportMessages, ParsedItem& item) {
-  NioValueSpec& spec = item.point.valueSpec;
-  spec.valueKind = NIO_KIND_FROM_ADDRESS;
+  NioValueSpec& valueSpec = item.point.valueSpec;
+  valueSpec.valueKind = NIO_KIND_FROM_ADDRESS;
   item.canonicalType = kTypeR4;
   item.stringLength = 1;
 
   const std::string trimmed = TrimBlanks(ansiId);
   const ItemIdParts parts = SplitItemId(trimmed);
-  if (parts.textSeparator) spec.valueKind = NIO_KIND_TEXT;
+  if (parts.textSeparator) valueSpec.valueKind = NIO_KIND_TEXT;
 
   // The library takes an empty address as "no point yet"; an item must name one.
   if (parts.address.empty()) return kInvalidItemId;
   const std::string address = UpperCase(parts.address);
-  if (host.ParseAddress(&item.point.block, &spec, address.c_str()) != NIO_OK) return kInvalidItemId;
-  switch (spec.valueKind) {
+  if (host.ParseAddress(&item.point.block, &valueSpec, address.c_str()) != NIO_OK) return kInvalidItemId;
+  switch (valueSpec.valueKind) {
     case NIO_KIND_DIGITAL: item.canonicalType = kTypeBool; break;
     case NIO_KIND_TEXT: item.canonicalType = kTypeBstr; break;
     default: item.canonicalType = kTypeR4; break;
   }
 
-  if (spec.valueKind == NIO_KIND_ANALOG || spec.valueKind == NIO_KIND_DIGITAL) {
-    const bool digital = spec.valueKind == NIO_KIND_DIGITAL;
+  if (valueSpec.valueKind == NIO_KIND_ANALOG || valueSpec.valueKind == NIO_KIND_DIGITAL) {
+    const bool digital = valueSpec.valueKind == NIO_KIND_DIGITAL;
     const ConditioningFields fields = FillConditioningFields(parts.fields, digital, settings);
     item.stringLength = 1;
     if (digital) {
       item.openLabel = fields.loEgu.substr(0, kLabelLength);
       item.closeLabel = fields.hiEgu.substr(0, kLabelLength);
     } else {
-      spec.eguLow = EguNumber(fields.loEgu);
-      spec.eguSpan = EguNumber(fields.hiEgu) - spec.eguLow;
-      spec.decimals = DecimalsOf(fields.loEgu);
+      valueSpec.eguLow = EguNumber(fields.loEgu);
+      valueSpec.eguSpan = EguNumber(fields.hiEgu) - valueSpec.eguLow;
+      valueSpec.decimals = DecimalsOf(fields.loEgu);
       item.units = fields.units.substr(0, kUnitsLength);
       const std::string signal = UpperCase(fields.signalConditioning);
-      if (host.ParseSignalConditioning(&item.point.block, &spec, signal.c_str()) != NIO_OK) {
+      if (host.ParseSignalConditioning(&item.point.block, &valueSpec, signal.c_str()) != NIO_OK) {
         if (reportMessages) host.SendMessage(kMessageFailure, BadSignalConditioningMessage(signal));
         return kInvalidItemId;
       }
     }
     if (!fields.hardwareOptions.empty() &&
-        host.ParseHardwareOptions(&item.point.block, &spec, fields.hardwareOptions.c_str()) != NIO_OK) {
+        host.ParseHardwareOptions(&item.point.block, &valueSpec, fields.hardwareOptions.c_str()) != NIO_OK) {
       if (reportMessages) host.SendMessage(kMessageFailure, BadHardwareOptionsMessage(fields.hardwareOptions));
       return kInvalidItemId;
     }
