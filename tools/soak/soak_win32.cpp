@@ -17,8 +17,6 @@
 //
 //   soak.exe [--minutes M] [--seed S] [--no-restarts]   (ODBCINI names the data source VRTSOAK)
 #include <windows.h>
-#include <sql.h>
-#include <sqlext.h>
 
 #include <algorithm>
 #include <chrono>
@@ -42,6 +40,7 @@
 #include "opc_subscription_sink.h"
 #include "probe_process.h"
 #include "sample_configuration.h"
+#include "sql_rows.h"
 #include "shared_access.h"
 #include "vrtstsr.h"
 #include "vrtstsr_point.h"
@@ -95,37 +94,7 @@ std::vector<std::uint8_t> PlantImage() {
 
 // Runs statements on the soak's data source; the rows of the last one.
 std::vector<std::string> Sql(const std::vector<std::string>& statements) {
-  std::vector<std::string> rows;
-  SQLHENV environment = SQL_NULL_HENV;
-  SQLHDBC connection = SQL_NULL_HDBC;
-  SQLAllocEnv(&environment);
-  SQLAllocConnect(environment, &connection);
-  if (SQLConnect(connection, reinterpret_cast<SQLCHAR*>(const_cast<char*>(kDataSource)), SQL_NTS, nullptr, 0, nullptr,
-                 0) < 0) {
-    rows.push_back("connect failed");
-  } else {
-    for (const std::string& text : statements) {
-      SQLHSTMT statement = SQL_NULL_HSTMT;
-      SQLAllocStmt(connection, &statement);
-      SQLExecDirect(statement, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())), SQL_NTS);
-      rows.clear();
-      while (SQLFetch(statement) == SQL_SUCCESS) {
-        std::string row;
-        for (SQLUSMALLINT column = 1; column <= 2; ++column) {
-          char field[128] = {};
-          SQLLEN length = 0;
-          if (SQLGetData(statement, column, SQL_C_CHAR, field, sizeof field, &length) < 0) break;
-          row += (column > 1 ? "|" : "") + std::string(field);
-        }
-        rows.push_back(row);
-      }
-      SQLFreeStmt(statement, SQL_DROP);
-    }
-    SQLDisconnect(connection);
-  }
-  SQLFreeConnect(connection);
-  SQLFreeEnv(environment);
-  return rows;
+  return vrt::testing::SqlRows(kDataSource, statements, 2, "|");
 }
 
 // Keeps the OPC subscription's latest value per client handle.

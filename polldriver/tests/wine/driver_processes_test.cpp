@@ -13,6 +13,7 @@
 #include "dit_mapping.h"
 #include "dit_writer.h"
 #include "driver_session.h"
+#include "sql_rows.h"
 #include "probe_process.h"
 #include "sample_configuration.h"
 #include "shared_access.h"
@@ -54,37 +55,7 @@ std::vector<std::uint8_t> PlantImage() {
 // Runs statements against the test data source (the same one the driver
 // writes to); returns the rows of the last one, fields joined by commas.
 std::vector<std::string> Sql(const std::vector<std::string>& statements) {
-  std::vector<std::string> rows;
-  SQLHENV environment = SQL_NULL_HENV;
-  SQLHDBC connection = SQL_NULL_HDBC;
-  SQLHSTMT statement = SQL_NULL_HSTMT;
-  SQLAllocEnv(&environment);
-  SQLAllocConnect(environment, &connection);
-  if (SQLConnect(connection, reinterpret_cast<SQLCHAR*>(const_cast<char*>("VRTTEST")), SQL_NTS, nullptr, 0, nullptr,
-                 0) < 0) {
-    rows.push_back("connect failed");
-  } else {
-    for (const std::string& text : statements) {
-      SQLAllocStmt(connection, &statement);
-      SQLExecDirect(statement, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())), SQL_NTS);
-      rows.clear();
-      while (SQLFetch(statement) == SQL_SUCCESS) {
-        std::string row;
-        for (SQLUSMALLINT column = 1; column <= 5; ++column) {
-          char field[128] = {};
-          SQLLEN length = 0;
-          if (SQLGetData(statement, column, SQL_C_CHAR, field, sizeof field, &length) < 0) break;
-          row += (column > 1 ? "," : "") + std::string(field);
-        }
-        rows.push_back(row);
-      }
-      SQLFreeStmt(statement, SQL_DROP);
-    }
-    SQLDisconnect(connection);
-  }
-  SQLFreeConnect(connection);
-  SQLFreeEnv(environment);
-  return rows;
+  return testing::SqlRows("VRTTEST", statements, 5, ",");
 }
 
 class DriverProcesses : public ::testing::Test {
