@@ -53,6 +53,17 @@ int PollEngine::CardOf(int channel) const {
 
 const Mcb* PollEngine::McbOf(int channel) const { return channels_[channel].mcb.get(); }
 
+// Returns whether the record's last event request went unanswered and
+// marks it with `unanswered`.
+bool PollEngine::MarkEventUnanswered(int channel, int pollRecord, bool unanswered) {
+  std::vector<bool>& marks = channels_[channel].eventUnanswered;
+  const std::size_t slot = static_cast<std::size_t>(pollRecord - image_.Channel(channel)->firstPollRecord);
+  if (slot >= marks.size()) return false;
+  const bool was = marks[slot];
+  marks[slot] = unanswered;
+  return was;
+}
+
 bool PollEngine::MessagesWanted(int channel) const {
   const DitChannel* record = image_.Channel(channel);
   return record != nullptr && record->messageEnable != 0;
@@ -81,6 +92,7 @@ bool PollEngine::StartChannel(int channel) {
       device->timeSyncInterval = device->hardwareType == kHardwareEVR420 ? kEventRecorderTimeSyncInterval : 0;
     }
   }
+  state.eventUnanswered.assign(record->pollRecordCount, false);
   state.mode = 1;
   state.readCursor = record->firstPollRecord;
   state.writeCursor = record->firstPollRecord;
@@ -180,7 +192,11 @@ bool PollEngine::ReceiveStep(int channel, std::uint32_t elapsed) {
         bool tooSmall = false;
         check = CheckEventReply(mcb.receive, frameLength, static_cast<std::uint8_t>(mcb.station), mcb.command,
                                 valueSize, &tooSmall);
-        if (check == ReplyCheck::kGood && !tooSmall) check = host_.EventReply(channel, k, mcb.receive, frameLength);
+        if (check == ReplyCheck::kGood && !tooSmall) {
+          // The recorder answered: whatever it handed out has arrived.
+          MarkEventUnanswered(channel, k, false);
+          check = host_.EventReply(channel, k, mcb.receive, frameLength);
+        }
       } else {
         check = CheckDataReply(mcb.receive, frameLength, static_cast<std::uint8_t>(mcb.station), mcb.command,
                                StartAddressOf(mcb.addressWord), valueSize);
@@ -409,6 +425,7 @@ void PollEngine::ReadRequest(int channel, int pollRecord) {
                             static_cast<std::uint8_t>(valueSize / 2));
   } else if (device->hardwareType == kHardwareEVR420) {
     length = BuildEventRequest(mcb.transmit, station, option);
+    if (MarkEventUnanswered(channel, pollRecord, true)) mcb.transmit[3] = kEventRepeat;
   } else if (device->hardwareType == kHardwareTORAVINE) {
     ++mcb.sequence;
     length = BuildToravineRequest(mcb.transmit, station, mcb.sequence, option);

@@ -103,10 +103,17 @@ class PollEngine {
     std::uint32_t lastTimeSync = 0;
     bool writePending = false;
     bool timeSyncOutstanding = false;
+    // Per poll record of the channel: an event request went out and no
+    // event reply came back for it. The recorder may have handed its event
+    // out with a reply that was lost; the next request for the record asks
+    // for that event again (a repeat the decoder drops as a duplicate when
+    // the driver has it already) instead of for the next one.
+    std::vector<bool> eventUnanswered;
     std::unique_ptr<Mcb> mcb;
   };
   enum class WriteOutcome { kNothingFound, kSentAndDone, kSentMoreToDo };
 
+  bool MarkEventUnanswered(int channel, int pollRecord, bool unanswered);
   void TimerStep(int channel, std::uint32_t elapsed);
   bool ReceiveStep(int channel, std::uint32_t elapsed);
   void TimeoutStep(int channel, std::uint32_t elapsed);

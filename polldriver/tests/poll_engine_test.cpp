@@ -436,6 +436,46 @@ TEST_F(Engine, EventRequestsAreRetriedAsRepeatsAndRepliesGoToTheDecoder) {
   EXPECT_EQ(image.PollRecord(0)->status, kStatusGood);
 }
 
+// The recorder hands an event out when it answers "next event"; when that
+// answer and every retry's are lost, only a repeat request can fetch it.
+TEST_F(Engine, AFailedEventRequestIsFollowedByARepeatUntilTheRecorderAnswers) {
+  DitPollRecord events = SamplePollRecord(0, 14, kDataUnsigned, kExceptionDisabled, kPollKindEvent);
+  events.pollTime = 0;
+  Build({events}, kHardwareEVR420);
+  auto subCommands = [&] {
+    Bytes bytes;
+    for (const SentFrame& frame : card.sent) {
+      if (frame.bytes.size() == 5) bytes.push_back(frame.bytes[3]);  // not the time syncs
+    }
+    return bytes;
+  };
+  Cycles(400);  // the request and its two retries unanswered; then again after the failure delay
+  ASSERT_EQ(image.PollRecord(0)->status, kStatusCommFailure);
+  ASSERT_GE(card.sent.size(), 6u);
+  const Bytes first = subCommands();
+  EXPECT_EQ((Bytes(first.begin(), first.begin() + 6)), (Bytes{0x11, 0x13, 0x13, 0x13, 0x13, 0x13}));
+
+  // A refusal is no answer either.
+  card.sent.clear();
+  card.station = [](const Bytes& request) { return Bytes{request[0], 1, 30, request[2]}; };
+  Cycles(400);
+  ASSERT_FALSE(card.sent.empty());
+  const Bytes refused = subCommands();
+  EXPECT_EQ(refused, Bytes(refused.size(), 0x13));
+
+  // The recorder answers (no event waiting): asking for the next event again.
+  card.sent.clear();
+  card.station = [](const Bytes& request) {
+    return Bytes{request[0], 12, 0x0F, 0, 0, 24, 5, 2, 1, 0, 0, 0, 0, 0, 0};
+  };
+  Cycles(400);
+  ASSERT_GE(card.sent.size(), 2u);
+  const Bytes answered = subCommands();
+  EXPECT_EQ(answered[0], 0x13);
+  EXPECT_EQ(Bytes(answered.begin() + 1, answered.end()), Bytes(answered.size() - 1, 0x11));
+  EXPECT_EQ(image.PollRecord(0)->status, kStatusGood);
+}
+
 TEST_F(Engine, AnEventRecordersDataWaitForItsEventsAndItIsTimeSynchronised) {
   DitPollRecord data = SamplePollRecord(0, 2);
   data.pollTime = 0;
