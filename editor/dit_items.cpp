@@ -679,7 +679,9 @@ int CPollRecord::SetDeadBandFromText(std::string_view text, Reporter& reporter, 
   if (!problem.empty()) {
     return Refuse(reporter, path == EntryPath::kView ? kMsgDeadBandDialog : kMsgDeadBandCsv, problem);
   }
-  settings_.deadBand = static_cast<float>(*value);
+  // "-0" is taken as 0: a negative zero would be written as "0.00000" and
+  // read back as a different image.
+  settings_.deadBand = *value == 0.0 ? 0.0f : static_cast<float>(*value);
   return kTaken;
 }
 

@@ -95,6 +95,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const ImageBuild image = BuildImage(first.doc, 1000);
   const ImageBuild imageAgain = BuildImage(second.doc, 1000);
+  if (image.bytes != imageAgain.bytes || image.error != imageAgain.error) {
+    std::size_t at = 0;
+    while (at < image.bytes.size() && at < imageAgain.bytes.size() && image.bytes[at] == imageAgain.bytes[at]) ++at;
+    std::fprintf(stderr, "%s\n--- saves differ: errors \"%s\" and \"%s\", sizes %zu and %zu, first difference at %zu\n",
+                 exported->c_str(), image.error.c_str(), imageAgain.error.c_str(), image.bytes.size(),
+                 imageAgain.bytes.size(), at);
+    for (std::size_t k = at & ~std::size_t{15}; k < at + 32 && k < image.bytes.size() && k < imageAgain.bytes.size(); ++k) {
+      std::fprintf(stderr, "%zu: %02x %02x\n", k, image.bytes[k], imageAgain.bytes[k]);
+    }
+  }
   VRT_FUZZ_CHECK(image.bytes == imageAgain.bytes && image.error == imageAgain.error,
                  "the document and its CSV round trip save differently");
   if (image.bytes.empty()) return 0;

@@ -386,6 +386,8 @@ TEST(CsvRoundTrip, AwkwardTextsAndValuesSurviveWithEitherSeparator) {
     CPollRecord& record = *editor.doc.Channels()[1]->Devices()[0]->PollRecords()[0];
     ASSERT_EQ(record.SetPollTimeFromText("0.129", editor.reporter, EntryPath::kCsv), 0);
     ASSERT_EQ(record.SetDeadBandFromText("0.0000001", editor.reporter, EntryPath::kCsv), 0);
+    CPollRecord& other = *editor.doc.Channels()[1]->Devices()[0]->PollRecords()[1];
+    ASSERT_EQ(other.SetDeadBandFromText("-.00000", editor.reporter, EntryPath::kCsv), 0);  // written "0.00000"
     ExpectRoundTrip(editor.doc, separator);
   }
 }
