@@ -145,7 +145,10 @@ std::string ReplyTimeoutProblem(double seconds) {
 }
 
 std::string DelayProblem(double seconds) {
-  if (seconds > 0.0 && seconds <= kMaxDelay) return {};
+  // Above 0 as it is kept: a delay under half a hundredth would be saved as
+  // 0, a failure delay that retries a failed record at once and that the
+  // editor itself refuses when it reads the value back.
+  if (seconds > 0.0 && HundredthsRounded(seconds) > 0 && seconds <= kMaxDelay) return {};
   return WithReals(msg::kDelay, 0.0, kMaxDelay);
 }
 

@@ -125,12 +125,15 @@ TEST_F(FieldValidation, ReplyTimeoutOf0point1IsTakenAnd0point09Refused) {
 
 TEST_F(FieldValidation, DelayOfZeroOrTextIsRefusedWithBounds0And3600) {
   CChannel channel;
-  for (const char* text : {"0", "abc", "-1", "3600.5"}) {
+  // 0.004 would be kept as 0 hundredths.
+  for (const char* text : {"0", "abc", "-1", "3600.5", "0.004"}) {
     EXPECT_EQ(channel.SetDelayFromText(LinkRole::kPrimary, text, reporter), kMsgDelay) << text;
     EXPECT_EQ(Shown(), "Invalid Delay Value (Valid Range   0.00 - 3600.00)");
   }
   EXPECT_EQ(channel.SetDelayFromText(LinkRole::kPrimary, "3600", reporter), 0);
   EXPECT_EQ(channel.SetDelayFromText(LinkRole::kPrimary, "0.01", reporter), 0);
+  EXPECT_EQ(channel.DelayText(LinkRole::kPrimary), "0.01");
+  EXPECT_EQ(channel.SetDelayFromText(LinkRole::kPrimary, "0.005", reporter), 0);
   EXPECT_EQ(channel.DelayText(LinkRole::kPrimary), "0.01");
 }
 
