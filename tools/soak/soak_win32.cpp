@@ -15,7 +15,10 @@
 // The driver's memory and descriptors are sampled from outside, by ./soak
 // (Wine keeps a process's handles in its server, where no call reaches).
 //
-//   soak.exe [--minutes M] [--seed S] [--no-restarts]   (ODBCINI names the data source VRTSOAK)
+//   soak.exe [--minutes M] [--seed S] [--no-restarts] [--sim-log]
+//                                        (ODBCINI names the data source VRTSOAK)
+// --sim-log keeps every frame the simulator sees and sends, and its faults,
+// in SIM_LOG.TXT beside the driver's log (some 2 MB a minute).
 #include <windows.h>
 
 #include <algorithm>
@@ -78,6 +81,8 @@ std::vector<std::uint8_t> PlantImage() {
   vrt::DitPollRecord events =
       vrt::testing::SamplePollRecord(0, 14, vrt::kDataDigital, vrt::kExceptionDisabled, vrt::kPollKindEvent);
   events.pollTime = 10;
+  // Polled whether or not a client reads it: the recorder's events are collected for the log.
+  events.accessTime = vrt::kAccessNeverExpires;
   vrt::DitPollRecord inputs = vrt::testing::SamplePollRecord(32, 16, vrt::kDataUnsigned);
   inputs.pollTime = 50;
   inputs.accessTime = vrt::kAccessNeverExpires;
@@ -151,7 +156,14 @@ std::streamoff FileSize(const std::string& path) {
 
 class Soak {
  public:
-  Soak(double minutes, unsigned seed, bool restarts) : minutes_(minutes), restarts_enabled_(restarts), random_(seed) {}
+  Soak(double minutes, unsigned seed, bool restarts, bool simulatorLog)
+      : minutes_(minutes), restarts_enabled_(restarts), random_(seed) {
+    if (simulatorLog) {
+      simulatorLog_ = session_.directory + "\\SIM_LOG.TXT";
+      DeleteFileA(simulatorLog_.c_str());
+      StartSimulator();
+    }
+  }
 
   int Run() {
     if (!session_.simulator->Ready()) return Fail("the simulator did not start");
@@ -326,9 +338,13 @@ class Soak {
   void RestartSimulator() {
     // Events still queued there are lost with it: never sent.
     for (const std::string& line : session_.simulator->Command("events 3 7")) unsentLines_.push_back(line);
-    session_.simulator->Shutdown();
-    session_.simulator = std::make_unique<vrt::testing::SimulatorSession>(session_.directory, kNetwork);
+    StartSimulator();
     ++restarts_;
+  }
+
+  void StartSimulator() {
+    if (session_.simulator) session_.simulator->Shutdown();
+    session_.simulator = std::make_unique<vrt::testing::SimulatorSession>(session_.directory, kNetwork, simulatorLog_);
   }
 
   int Settle() {
@@ -435,6 +451,7 @@ class Soak {
   bool restarts_enabled_;
   std::mt19937 random_;
   vrt::testing::DriverSession session_{"vrt-soak", kNetwork, {1, 2, 3}};
+  std::string simulatorLog_;
   NioPoint points_[4];
   ComPtr<IOPCServer> server_;
   ComPtr<IOPCItemMgt> group_;
@@ -456,9 +473,10 @@ class Soak {
 int main(int argc, char** argv) {
   double minutes = 1.0;
   unsigned seed = static_cast<unsigned>(GetTickCount());
-  bool restarts = true;
+  bool restarts = true, simulatorLog = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--no-restarts") == 0) restarts = false;
+    if (std::strcmp(argv[i], "--sim-log") == 0) simulatorLog = true;
   }
   for (int i = 1; i + 1 < argc; ++i) {
     if (std::strcmp(argv[i], "--minutes") == 0) minutes = std::atof(argv[i + 1]);
@@ -466,6 +484,6 @@ int main(int argc, char** argv) {
   }
   std::printf("soak: seed %u\n", seed);
   vrt::testing::ComApartment apartment;
-  Soak soak(minutes, seed, restarts);
+  Soak soak(minutes, seed, restarts, simulatorLog);
   return soak.Run();
 }

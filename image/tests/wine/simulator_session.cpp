@@ -6,14 +6,16 @@
 
 namespace vrt::testing {
 
-SimulatorSession::SimulatorSession(const std::string& directory, const std::string& networkJson) {
+SimulatorSession::SimulatorSession(const std::string& directory, const std::string& networkJson,
+                                   const std::string& logFile) {
   const std::string file = directory + "\\network.json";
   {
     std::ofstream out(file, std::ios::trunc);
     out << networkJson;
   }
+  const std::string log = logFile.empty() ? "" : "--log \"" + logFile + "\" ";
   process_ = std::make_unique<ProbeProcess>(ProgramDirectory() + "\\tavexsim.exe",
-                                            "--quiet --control 0 \"" + file + "\"");
+                                            "--quiet " + log + "--control 0 \"" + file + "\"");
   if (!process_->Started()) return;
   // "card N listening on 127.0.0.1:PORT (...)", "control port 127.0.0.1:PORT", "ready"
   for (;;) {

@@ -14,8 +14,9 @@ namespace vrt::testing {
 class SimulatorSession {
  public:
   // Writes `networkJson` beside the test and starts the simulator on it.
-  // Card ports of 0 in the file are chosen by the simulator.
-  SimulatorSession(const std::string& directory, const std::string& networkJson);
+  // Card ports of 0 in the file are chosen by the simulator. `logFile`, when
+  // given, gets every request, reply and fault the simulator logs (appended).
+  SimulatorSession(const std::string& directory, const std::string& networkJson, const std::string& logFile = {});
   ~SimulatorSession();
 
   bool Ready() const { return ready_; }
