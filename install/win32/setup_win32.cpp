@@ -202,6 +202,8 @@ int Interactive(HINSTANCE instance) {
   for (int id : pages) {
     PROPSHEETPAGEA page{};
     page.dwSize = sizeof page;
+    page.dwFlags = PSP_USETITLE;  // the wizard's title on every page
+    page.pszTitle = kCaption;
     page.hInstance = instance;
     page.pszTemplate = MAKEINTRESOURCEA(id);
     page.pfnDlgProc = PageProcedure;
