@@ -1,8 +1,11 @@
 // The OPC Data Access 1.0A/2.0 and OPC Common interfaces as the server and
-// our clients see them: handles, enumerations, quality bits, error codes,
-// the records that cross the interfaces, the interface classes in vtable
-// order and their identifiers. Written for mingw-w64, i686 and x86_64; the
-// layouts are checked here with static_assert for both.
+// our clients see them. The handles, enumerations, records and interface
+// classes with their identifiers come from our IDL (opcserver/idl, compiled
+// by widl into opcda.h and opccomn.h, which also give the proxy/stub code);
+// this header adds what IDL does not carry: quality bits, error codes, the
+// DA 1.0 stream headers, the component categories and the server browser's
+// identifiers. Written for mingw-w64, i686 and x86_64; the layouts are
+// checked here with static_assert for both.
 #pragma once
 
 #include <windows.h>
@@ -12,49 +15,13 @@
 
 #include <cstddef>
 
+#include "opccomn.h"
+#include "opcda.h"
+
 // A handle is 32 bits on both targets, so a 64-bit server must keep its
 // handles in a table and never hand out pointers as handles.
-typedef DWORD OPCHANDLE;
-
-// ---------------------------------------------------------------------------
-// Enumerations. The underlying type is fixed to the 4-byte int of the wire:
-// a client may pass any 32-bit value, and the server has to be able to hold
-// it in the enum type and refuse it.
-
-typedef enum tagOPCDATASOURCE : int { OPC_DS_CACHE = 1, OPC_DS_DEVICE = 2 } OPCDATASOURCE;
-
-typedef enum tagOPCBROWSETYPE : int { OPC_BRANCH = 1, OPC_LEAF = 2, OPC_FLAT = 3 } OPCBROWSETYPE;
-
-// "HIERARCHIAL" is how clients spell it; keep it.
-typedef enum tagOPCNAMESPACETYPE : int { OPC_NS_HIERARCHIAL = 1, OPC_NS_FLAT = 2 } OPCNAMESPACETYPE;
-
-typedef enum tagOPCBROWSEDIRECTION : int {
-  OPC_BROWSE_UP = 1,
-  OPC_BROWSE_DOWN = 2,
-  OPC_BROWSE_TO = 3
-} OPCBROWSEDIRECTION;
-
-typedef enum tagOPCEUTYPE : int { OPC_NOENUM = 0, OPC_ANALOG = 1, OPC_ENUMERATED = 2 } OPCEUTYPE;
-
-// Our server speaks DA 2.0, so the later "communication fault" state (6) is
-// deliberately absent: 2.0 clients do not know it.
-typedef enum tagOPCSERVERSTATE : int {
-  OPC_STATUS_RUNNING = 1,
-  OPC_STATUS_FAILED = 2,
-  OPC_STATUS_NOCONFIG = 3,
-  OPC_STATUS_SUSPENDED = 4,
-  OPC_STATUS_TEST = 5
-} OPCSERVERSTATE;
-
-typedef enum tagOPCENUMSCOPE : int {
-  OPC_ENUM_PRIVATE_CONNECTIONS = 1,
-  OPC_ENUM_PUBLIC_CONNECTIONS = 2,
-  OPC_ENUM_ALL_CONNECTIONS = 3,
-  OPC_ENUM_PRIVATE = 4,
-  OPC_ENUM_PUBLIC = 5,
-  OPC_ENUM_ALL = 6
-} OPCENUMSCOPE;
-
+static_assert(sizeof(OPCHANDLE) == 4);
+// The enumerations are the wire's 4-byte ints.
 static_assert(sizeof(OPCDATASOURCE) == 4 && sizeof(OPCBROWSETYPE) == 4 && sizeof(OPCNAMESPACETYPE) == 4 &&
               sizeof(OPCBROWSEDIRECTION) == 4 && sizeof(OPCEUTYPE) == 4 && sizeof(OPCSERVERSTATE) == 4 &&
               sizeof(OPCENUMSCOPE) == 4);
@@ -183,70 +150,9 @@ inline constexpr DWORD OPC_WRITEABLE = 0x2;
 #endif
 
 // ---------------------------------------------------------------------------
-// Records that cross the interfaces. Field order and types are the wire's;
-// every size and offset is checked for both targets, because a client built
-// by another compiler reads these through the same memory.
-
-// One item to add or validate (input of AddItems/ValidateItems).
-typedef struct tagOPCITEMDEF {
-  LPWSTR szAccessPath;
-  LPWSTR szItemID;
-  BOOL bActive;
-  OPCHANDLE hClient;
-  DWORD dwBlobSize;
-  BYTE* pBlob;
-  VARTYPE vtRequestedDataType;
-  WORD wReserved;
-} OPCITEMDEF;
-
-// The server's answer per item of AddItems/ValidateItems.
-typedef struct tagOPCITEMRESULT {
-  OPCHANDLE hServer;
-  VARTYPE vtCanonicalDataType;
-  WORD wReserved;
-  DWORD dwAccessRights;
-  DWORD dwBlobSize;
-  BYTE* pBlob;
-} OPCITEMRESULT;
-
-// One value of a synchronous read.
-typedef struct tagOPCITEMSTATE {
-  OPCHANDLE hClient;
-  FILETIME ftTimeStamp;
-  WORD wQuality;
-  WORD wReserved;
-  VARIANT vDataValue;
-} OPCITEMSTATE;
-
-typedef struct tagOPCSERVERSTATUS {
-  FILETIME ftStartTime;
-  FILETIME ftCurrentTime;
-  FILETIME ftLastUpdateTime;
-  OPCSERVERSTATE dwServerState;
-  DWORD dwGroupCount;
-  DWORD dwBandWidth;
-  WORD wMajorVersion;
-  WORD wMinorVersion;
-  WORD wBuildNumber;
-  WORD wReserved;
-  LPWSTR szVendorInfo;
-} OPCSERVERSTATUS;
-
-// One item as the group's item enumerator describes it.
-typedef struct tagOPCITEMATTRIBUTES {
-  LPWSTR szAccessPath;
-  LPWSTR szItemID;
-  BOOL bActive;
-  OPCHANDLE hClient;
-  OPCHANDLE hServer;
-  DWORD dwAccessRights;
-  DWORD dwBlobSize;
-  BYTE* pBlob;
-  VARTYPE vtRequestedDataType;
-  VARTYPE vtCanonicalDataType;
-  OPCEUTYPE dwEUType;
-  VARIANT vEUInfo;
-} OPCITEMATTRIBUTES;
+// Records that cross the interfaces (from the IDL). Every size and offset is
+// checked for both targets, because a client built by another compiler reads
+// these through the same memory.
 
 // Headers of the DA 1.0 data streams. They hold no pointers, so they are the
 // same on both targets. Offsets inside a stream count from the group header.
@@ -373,31 +279,9 @@ static_assert(sizeof(OPCITEMHEADERWRITE) == 8 && alignof(OPCITEMHEADERWRITE) == 
 static_assert(offsetof(OPCITEMHEADERWRITE, hClient) == 0 && offsetof(OPCITEMHEADERWRITE, dwError) == 4);
 
 // ---------------------------------------------------------------------------
-// Identifiers. One definition each (inline variables), usable wherever an
-// IID is expected.
-
-inline constexpr IID IID_IOPCServer = {0x39c13a4d, 0x011e, 0x11d0, {0x96, 0x75, 0x00, 0x20, 0xaf, 0xd8, 0xad, 0xb3}};
-inline constexpr IID IID_IOPCServerPublicGroups = {
-    0x39c13a4e, 0x011e, 0x11d0, {0x96, 0x75, 0x00, 0x20, 0xaf, 0xd8, 0xad, 0xb3}};
-inline constexpr IID IID_IOPCBrowseServerAddressSpace = {
-    0x39c13a4f, 0x011e, 0x11d0, {0x96, 0x75, 0x00, 0x20, 0xaf, 0xd8, 0xad, 0xb3}};
-inline constexpr IID IID_IOPCGroupStateMgt = {
-    0x39c13a50, 0x011e, 0x11d0, {0x96, 0x75, 0x00, 0x20, 0xaf, 0xd8, 0xad, 0xb3}};
-inline constexpr IID IID_IOPCPublicGroupStateMgt = {
-    0x39c13a51, 0x011e, 0x11d0, {0x96, 0x75, 0x00, 0x20, 0xaf, 0xd8, 0xad, 0xb3}};
-inline constexpr IID IID_IOPCSyncIO = {0x39c13a52, 0x011e, 0x11d0, {0x96, 0x75, 0x00, 0x20, 0xaf, 0xd8, 0xad, 0xb3}};
-inline constexpr IID IID_IOPCAsyncIO = {0x39c13a53, 0x011e, 0x11d0, {0x96, 0x75, 0x00, 0x20, 0xaf, 0xd8, 0xad, 0xb3}};
-inline constexpr IID IID_IOPCItemMgt = {0x39c13a54, 0x011e, 0x11d0, {0x96, 0x75, 0x00, 0x20, 0xaf, 0xd8, 0xad, 0xb3}};
-inline constexpr IID IID_IEnumOPCItemAttributes = {
-    0x39c13a55, 0x011e, 0x11d0, {0x96, 0x75, 0x00, 0x20, 0xaf, 0xd8, 0xad, 0xb3}};
-inline constexpr IID IID_IOPCDataCallback = {
-    0x39c13a70, 0x011e, 0x11d0, {0x96, 0x75, 0x00, 0x20, 0xaf, 0xd8, 0xad, 0xb3}};
-inline constexpr IID IID_IOPCAsyncIO2 = {0x39c13a71, 0x011e, 0x11d0, {0x96, 0x75, 0x00, 0x20, 0xaf, 0xd8, 0xad, 0xb3}};
-inline constexpr IID IID_IOPCItemProperties = {
-    0x39c13a72, 0x011e, 0x11d0, {0x96, 0x75, 0x00, 0x20, 0xaf, 0xd8, 0xad, 0xb3}};
-
-inline constexpr IID IID_IOPCShutdown = {0xf31dfde1, 0x07b6, 0x11d2, {0xb2, 0xd8, 0x00, 0x60, 0x08, 0x3b, 0xa1, 0xfb}};
-inline constexpr IID IID_IOPCCommon = {0xf31dfde2, 0x07b6, 0x11d2, {0xb2, 0xd8, 0x00, 0x60, 0x08, 0x3b, 0xa1, 0xfb}};
+// Identifiers the IDL does not declare. The interfaces' own (IID_IOPCServer
+// ...) are defined once, from the IDL, in the generated opcda_i.c and
+// opccomn_i.c.
 
 // The server browser's interfaces and class (client side only; no
 // declarations of the interfaces here).
@@ -414,178 +298,3 @@ inline constexpr GUID CATID_OPCDAServer10 = {
     0x63d5f430, 0xcfe4, 0x11d1, {0xb2, 0xc8, 0x00, 0x60, 0x08, 0x3b, 0xa1, 0xfb}};
 inline constexpr GUID CATID_OPCDAServer20 = {
     0x63d5f432, 0xcfe4, 0x11d1, {0xb2, 0xc8, 0x00, 0x60, 0x08, 0x3b, 0xa1, 0xfb}};
-
-// ---------------------------------------------------------------------------
-// Interfaces. Each derives from IUnknown alone and declares its methods in
-// vtable order; no destructors, because a virtual one would add slots.
-// Parameters marked "out, callee allocates" come back in CoTaskMemAlloc'd
-// memory that the caller frees with CoTaskMemFree.
-
-struct IOPCServer : public IUnknown {
-  // pTimeBias and pPercentDeadband may be null ("not supplied").
-  virtual HRESULT STDMETHODCALLTYPE AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate,
-                                             OPCHANDLE hClientGroup, LONG* pTimeBias, FLOAT* pPercentDeadband,
-                                             DWORD dwLCID, OPCHANDLE* phServerGroup, DWORD* pRevisedUpdateRate,
-                                             REFIID riid, LPUNKNOWN* ppUnk) = 0;
-  // *ppString: out, callee allocates.
-  virtual HRESULT STDMETHODCALLTYPE GetErrorString(HRESULT dwError, LCID dwLocale, LPWSTR* ppString) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetGroupByName(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) = 0;
-  // One status record, callee allocates; szVendorInfo is a block of its own.
-  virtual HRESULT STDMETHODCALLTYPE GetStatus(OPCSERVERSTATUS** ppServerStatus) = 0;
-  virtual HRESULT STDMETHODCALLTYPE RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) = 0;
-  // riid: IID_IEnumString for names, IID_IEnumUnknown for the groups.
-  virtual HRESULT STDMETHODCALLTYPE CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID riid, LPUNKNOWN* ppUnk) = 0;
-};
-
-struct IOPCServerPublicGroups : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE GetPublicGroupByName(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) = 0;
-  virtual HRESULT STDMETHODCALLTYPE RemovePublicGroup(OPCHANDLE hServerGroup, BOOL bForce) = 0;
-};
-
-struct IOPCBrowseServerAddressSpace : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE QueryOrganization(OPCNAMESPACETYPE* pNameSpaceType) = 0;
-  virtual HRESULT STDMETHODCALLTYPE ChangeBrowsePosition(OPCBROWSEDIRECTION dwBrowseDirection, LPCWSTR szString) = 0;
-  virtual HRESULT STDMETHODCALLTYPE BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseFilterType, LPCWSTR szFilterCriteria,
-                                                     VARTYPE vtDataTypeFilter, DWORD dwAccessRightsFilter,
-                                                     LPENUMSTRING* ppIEnumString) = 0;
-  // szItemDataID is non-const on the wire; *szItemID: out, callee allocates.
-  virtual HRESULT STDMETHODCALLTYPE GetItemID(LPWSTR szItemDataID, LPWSTR* szItemID) = 0;
-  virtual HRESULT STDMETHODCALLTYPE BrowseAccessPaths(LPCWSTR szItemID, LPENUMSTRING* ppIEnumString) = 0;
-};
-
-struct IOPCGroupStateMgt : public IUnknown {
-  // *ppName: out, callee allocates.
-  virtual HRESULT STDMETHODCALLTYPE GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, LONG* pTimeBias,
-                                             FLOAT* pPercentDeadband, DWORD* pLCID, OPCHANDLE* phClientGroup,
-                                             OPCHANDLE* phServerGroup) = 0;
-  // Only pRevisedUpdateRate is an output; every other pointer may be null
-  // and then leaves that setting as it is.
-  virtual HRESULT STDMETHODCALLTYPE SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate, BOOL* pActive,
-                                             LONG* pTimeBias, FLOAT* pPercentDeadband, DWORD* pLCID,
-                                             OPCHANDLE* phClientGroup) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SetName(LPCWSTR szName) = 0;
-  virtual HRESULT STDMETHODCALLTYPE CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) = 0;
-};
-
-struct IOPCPublicGroupStateMgt : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE GetState(BOOL* pPublic) = 0;
-  virtual HRESULT STDMETHODCALLTYPE MoveToPublic() = 0;
-};
-
-struct IOPCSyncIO : public IUnknown {
-  // Both arrays: out, callee allocates dwCount entries; the caller clears
-  // every vDataValue before freeing them.
-  virtual HRESULT STDMETHODCALLTYPE Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer,
-                                         OPCITEMSTATE** ppItemValues, HRESULT** ppErrors) = 0;
-  virtual HRESULT STDMETHODCALLTYPE Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues,
-                                          HRESULT** ppErrors) = 0;
-};
-
-// The DA 1.0 asynchronous path: the results travel as data streams to the
-// IAdviseSink that dwConnection names.
-struct IOPCAsyncIO : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE Read(DWORD dwConnection, OPCDATASOURCE dwSource, DWORD dwCount,
-                                         OPCHANDLE* phServer, DWORD* pTransactionID, HRESULT** ppErrors) = 0;
-  virtual HRESULT STDMETHODCALLTYPE Write(DWORD dwConnection, DWORD dwCount, OPCHANDLE* phServer,
-                                          VARIANT* pItemValues, DWORD* pTransactionID, HRESULT** ppErrors) = 0;
-  virtual HRESULT STDMETHODCALLTYPE Refresh(DWORD dwConnection, OPCDATASOURCE dwSource, DWORD* pTransactionID) = 0;
-  virtual HRESULT STDMETHODCALLTYPE Cancel(DWORD dwTransactionID) = 0;
-};
-
-struct IOPCItemMgt : public IUnknown {
-  // Result arrays: out, callee allocates dwCount entries (and each pBlob).
-  virtual HRESULT STDMETHODCALLTYPE AddItems(DWORD dwCount, OPCITEMDEF* pItemArray, OPCITEMRESULT** ppAddResults,
-                                             HRESULT** ppErrors) = 0;
-  virtual HRESULT STDMETHODCALLTYPE ValidateItems(DWORD dwCount, OPCITEMDEF* pItemArray, BOOL bBlobUpdate,
-                                                  OPCITEMRESULT** ppValidationResults, HRESULT** ppErrors) = 0;
-  virtual HRESULT STDMETHODCALLTYPE RemoveItems(DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppErrors) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SetActiveState(DWORD dwCount, OPCHANDLE* phServer, BOOL bActive,
-                                                   HRESULT** ppErrors) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SetClientHandles(DWORD dwCount, OPCHANDLE* phServer, OPCHANDLE* phClient,
-                                                     HRESULT** ppErrors) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SetDatatypes(DWORD dwCount, OPCHANDLE* phServer, VARTYPE* pRequestedDatatypes,
-                                                 HRESULT** ppErrors) = 0;
-  // riid: IID_IEnumOPCItemAttributes.
-  virtual HRESULT STDMETHODCALLTYPE CreateEnumerator(REFIID riid, LPUNKNOWN* ppUnk) = 0;
-};
-
-struct IEnumOPCItemAttributes : public IUnknown {
-  // Unlike the usual enumerators, Next allocates the array itself
-  // (*pceltFetched entries); the caller passes no buffer.
-  virtual HRESULT STDMETHODCALLTYPE Next(ULONG celt, OPCITEMATTRIBUTES** ppItemArray, ULONG* pceltFetched) = 0;
-  virtual HRESULT STDMETHODCALLTYPE Skip(ULONG celt) = 0;
-  virtual HRESULT STDMETHODCALLTYPE Reset() = 0;
-  virtual HRESULT STDMETHODCALLTYPE Clone(IEnumOPCItemAttributes** ppEnumItemAttributes) = 0;
-};
-
-// The client's sink. Every argument is the server's and stays the server's:
-// a client copies what it keeps. hGroup is the group's client handle.
-struct IOPCDataCallback : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE OnDataChange(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality,
-                                                 HRESULT hrMastererror, DWORD dwCount, OPCHANDLE* phClientItems,
-                                                 VARIANT* pvValues, WORD* pwQualities, FILETIME* pftTimeStamps,
-                                                 HRESULT* pErrors) = 0;
-  virtual HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality,
-                                                   HRESULT hrMastererror, DWORD dwCount, OPCHANDLE* phClientItems,
-                                                   VARIANT* pvValues, WORD* pwQualities, FILETIME* pftTimeStamps,
-                                                   HRESULT* pErrors) = 0;
-  virtual HRESULT STDMETHODCALLTYPE OnWriteComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMastererr,
-                                                    DWORD dwCount, OPCHANDLE* pClienthandles, HRESULT* pErrors) = 0;
-  virtual HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD dwTransid, OPCHANDLE hGroup) = 0;
-};
-
-// Here the client picks the transaction id and the server answers with a
-// cancel id (the reverse of IOPCAsyncIO).
-struct IOPCAsyncIO2 : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID,
-                                         DWORD* pdwCancelID, HRESULT** ppErrors) = 0;
-  virtual HRESULT STDMETHODCALLTYPE Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues,
-                                          DWORD dwTransactionID, DWORD* pdwCancelID, HRESULT** ppErrors) = 0;
-  virtual HRESULT STDMETHODCALLTYPE Refresh2(OPCDATASOURCE dwSource, DWORD dwTransactionID, DWORD* pdwCancelID) = 0;
-  virtual HRESULT STDMETHODCALLTYPE Cancel2(DWORD dwCancelID) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SetEnable(BOOL bEnable) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetEnable(BOOL* pbEnable) = 0;
-};
-
-// szItemID is a plain non-const pointer in all three methods.
-struct IOPCItemProperties : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE QueryAvailableProperties(LPWSTR szItemID, DWORD* pdwCount,
-                                                             DWORD** ppPropertyIDs, LPWSTR** ppDescriptions,
-                                                             VARTYPE** ppvtDataTypes) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetItemProperties(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs,
-                                                      VARIANT** ppvData, HRESULT** ppErrors) = 0;
-  // Each element of *ppszNewItemIDs is a separate block (null where it failed).
-  virtual HRESULT STDMETHODCALLTYPE LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs,
-                                                  LPWSTR** ppszNewItemIDs, HRESULT** ppErrors) = 0;
-};
-
-struct IOPCCommon : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE SetLocaleID(LCID dwLcid) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetLocaleID(LCID* pdwLcid) = 0;
-  virtual HRESULT STDMETHODCALLTYPE QueryAvailableLocaleIDs(DWORD* pdwCount, LCID** pdwLcid) = 0;
-  // Texts in the locale set with SetLocaleID.
-  virtual HRESULT STDMETHODCALLTYPE GetErrorString(HRESULT dwError, LPWSTR* ppString) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SetClientName(LPCWSTR szName) = 0;
-};
-
-// The client's sink the server calls through its connection point.
-struct IOPCShutdown : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE ShutdownRequest(LPCWSTR szReason) = 0;
-};
-
-// __uuidof for the interfaces above (mingw-w64's emulation).
-__CRT_UUID_DECL(IOPCServer, 0x39c13a4d, 0x011e, 0x11d0, 0x96, 0x75, 0x00, 0x20, 0xaf, 0xd8, 0xad, 0xb3)
-__CRT_UUID_DECL(IOPCServerPublicGroups, 0x39c13a4e, 0x011e, 0x11d0, 0x96, 0x75, 0x00, 0x20, 0xaf, 0xd8, 0xad, 0xb3)
-__CRT_UUID_DECL(IOPCBrowseServerAddressSpace, 0x39c13a4f, 0x011e, 0x11d0, 0x96, 0x75, 0x00, 0x20, 0xaf, 0xd8, 0xad,
-                0xb3)
-__CRT_UUID_DECL(IOPCGroupStateMgt, 0x39c13a50, 0x011e, 0x11d0, 0x96, 0x75, 0x00, 0x20, 0xaf, 0xd8, 0xad, 0xb3)
-__CRT_UUID_DECL(IOPCPublicGroupStateMgt, 0x39c13a51, 0x011e, 0x11d0, 0x96, 0x75, 0x00, 0x20, 0xaf, 0xd8, 0xad, 0xb3)
-__CRT_UUID_DECL(IOPCSyncIO, 0x39c13a52, 0x011e, 0x11d0, 0x96, 0x75, 0x00, 0x20, 0xaf, 0xd8, 0xad, 0xb3)
-__CRT_UUID_DECL(IOPCAsyncIO, 0x39c13a53, 0x011e, 0x11d0, 0x96, 0x75, 0x00, 0x20, 0xaf, 0xd8, 0xad, 0xb3)
-__CRT_UUID_DECL(IOPCItemMgt, 0x39c13a54, 0x011e, 0x11d0, 0x96, 0x75, 0x00, 0x20, 0xaf, 0xd8, 0xad, 0xb3)
-__CRT_UUID_DECL(IEnumOPCItemAttributes, 0x39c13a55, 0x011e, 0x11d0, 0x96, 0x75, 0x00, 0x20, 0xaf, 0xd8, 0xad, 0xb3)
-__CRT_UUID_DECL(IOPCDataCallback, 0x39c13a70, 0x011e, 0x11d0, 0x96, 0x75, 0x00, 0x20, 0xaf, 0xd8, 0xad, 0xb3)
-__CRT_UUID_DECL(IOPCAsyncIO2, 0x39c13a71, 0x011e, 0x11d0, 0x96, 0x75, 0x00, 0x20, 0xaf, 0xd8, 0xad, 0xb3)
-__CRT_UUID_DECL(IOPCItemProperties, 0x39c13a72, 0x011e, 0x11d0, 0x96, 0x75, 0x00, 0x20, 0xaf, 0xd8, 0xad, 0xb3)
-__CRT_UUID_DECL(IOPCShutdown, 0xf31dfde1, 0x07b6, 0x11d2, 0xb2, 0xd8, 0x00, 0x60, 0x08, 0x3b, 0xa1, 0xfb)
-__CRT_UUID_DECL(IOPCCommon, 0xf31dfde2, 0x07b6, 0x11d2, 0xb2, 0xd8, 0x00, 0x60, 0x08, 0x3b, 0xa1, 0xfb)
