@@ -70,6 +70,16 @@ Usage:
   opc props ITEMID                    the item's properties and their values
   opc --help
 
+Every command also takes
+  --sta                               run in a single-threaded apartment, as
+                                      clients with a user interface do: the
+                                      calls and callbacks go through the
+                                      proxies (OPCProxy.dll, opccomn_ps.dll)
+                                      and a message loop
+  --local-server                      create the server out of process, in
+                                      the system's surrogate (its AppID's
+                                      DllSurrogate), instead of in this one
+
 T is EMPTY, BOOL, I2, I4, R4, R8 or BSTR. For items, read and watch it is
 the type the values are requested in (EMPTY, the default: the item's own
 type). For write the value travels as text (BSTR) and the server converts
@@ -124,6 +134,8 @@ std::optional<OpcArguments> ParseOpcArguments(const std::vector<std::string>& wo
       {"--da1", {false, {OpcCommand::kWatch}, "watch"}},
       {"--filter", {true, {OpcCommand::kBrowse}, "browse"}},
       {"--flat", {false, {OpcCommand::kBrowse}, "browse"}},
+      {"--sta", {false, {OpcCommand::kStatus, OpcCommand::kRead, OpcCommand::kWrite, OpcCommand::kItems, OpcCommand::kWatch, OpcCommand::kBrowse, OpcCommand::kProps}, "every command"}},
+      {"--local-server", {false, {OpcCommand::kStatus, OpcCommand::kRead, OpcCommand::kWrite, OpcCommand::kItems, OpcCommand::kWatch, OpcCommand::kBrowse, OpcCommand::kProps}, "every command"}},
   };
   OpcArguments arguments;
   if (words.empty()) return arguments;
@@ -155,6 +167,8 @@ std::optional<OpcArguments> ParseOpcArguments(const std::vector<std::string>& wo
       if (word == "--device") arguments.device = true;
       if (word == "--da1") arguments.da1 = true;
       if (word == "--flat") arguments.flat = true;
+      if (word == "--sta") arguments.sta = true;
+      if (word == "--local-server") arguments.localServer = true;
       continue;
     }
     if (i + 1 >= words.size()) {

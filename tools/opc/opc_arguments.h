@@ -25,6 +25,9 @@ struct OpcArguments {
   // browse
   std::string filter;  // --filter, the server's browse filter; empty takes everything
   bool flat = false;   // --flat: every name below the position, as one list
+  // Every command: where the client runs against the server.
+  bool sta = false;          // --sta: this thread in a single-threaded apartment (calls through proxies)
+  bool localServer = false;  // --local-server: the server in the system's surrogate process
 };
 
 // Parses argv[1..]. On a usage error returns nothing and sets `error`.

@@ -333,11 +333,14 @@ class OpcClient {
     server_.Reset();
   }
 
-  bool Create() {
+  // In this process, or with `localServer` in the surrogate process its
+  // AppID names.
+  bool Create(bool localServer) {
     CLSID clsid{};
     HRESULT result = CLSIDFromProgID(kProgId, &clsid);
     if (SUCCEEDED(result)) {
-      result = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IOPCServer, server_.OutVoid());
+      result = CoCreateInstance(clsid, nullptr, localServer ? CLSCTX_LOCAL_SERVER : CLSCTX_INPROC_SERVER,
+                                IID_IOPCServer, server_.OutVoid());
     }
     if (FAILED(result) || server_.get() == nullptr) {
       std::fprintf(stderr, "opc: cannot create the OPC server %s: %s\n", Narrow(kProgId).c_str(),
@@ -756,7 +759,9 @@ class OpcClient {
     }
   }
 
-  // Prints what arrives until the time is up or Ctrl-C.
+  // Prints what arrives until the time is up or Ctrl-C. The thread's
+  // messages are dispatched meanwhile: in a single-threaded apartment the
+  // callbacks come as messages.
   void WaitAndPrint(Arrivals& arrivals, const std::vector<Item>& items, std::uint32_t seconds) {
     const ULONGLONG deadline = GetTickCount64() + ULONGLONG{seconds} * 1000;
     const HANDLE wakers[2] = {stopRequested, arrivals.Ready()};
@@ -767,7 +772,15 @@ class OpcClient {
         if (now >= deadline) break;
         wait = static_cast<DWORD>(deadline - now);
       }
-      const DWORD woken = WaitForMultipleObjects(2, wakers, FALSE, wait);
+      const DWORD woken = MsgWaitForMultipleObjects(2, wakers, FALSE, wait, QS_ALLINPUT);
+      if (woken == WAIT_OBJECT_0 + 2) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+          TranslateMessage(&message);
+          DispatchMessageW(&message);
+        }
+        continue;
+      }
       PrintArrivals(arrivals, items);
       if (woken != WAIT_OBJECT_0 + 1) break;  // stop, time up or a failed wait
     }
@@ -807,7 +820,7 @@ class OpcClient {
 
 int Run(const OpcArguments& arguments) {
   OpcClient client;
-  if (!client.Create()) return 1;
+  if (!client.Create(arguments.localServer)) return 1;
   switch (arguments.command) {
     case OpcCommand::kStatus: return client.Status();
     case OpcCommand::kItems: return client.Items(arguments);
@@ -835,7 +848,8 @@ int main(int argc, char** argv) {
     std::fputs(vrt::tool::OpcUsage(), stdout);
     return 0;
   }
-  const HRESULT initialized = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  const HRESULT initialized =
+      CoInitializeEx(nullptr, arguments->sta ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED);
   if (FAILED(initialized)) {
     std::fprintf(stderr, "opc: COM could not be initialised: %s\n",
                  vrt::tool::HresultText(static_cast<std::uint32_t>(initialized)).c_str());

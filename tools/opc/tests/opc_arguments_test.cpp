@@ -42,6 +42,22 @@ TEST(OpcArguments, OptionsAreTakenInAnyPosition) {
   }
 }
 
+TEST(OpcArguments, EveryCommandRunsInAnApartmentOrProcessOfItsChoice) {
+  std::string error;
+  auto arguments = ParseOpcArguments({"watch", "A:DIT:1", "--sta", "--seconds", "2"}, error);
+  ASSERT_TRUE(arguments) << error;
+  EXPECT_TRUE(arguments->sta);
+  EXPECT_FALSE(arguments->localServer);
+  arguments = ParseOpcArguments({"status", "--local-server", "--sta"}, error);
+  ASSERT_TRUE(arguments) << error;
+  EXPECT_TRUE(arguments->sta && arguments->localServer);
+  arguments = ParseOpcArguments({"browse", "PUMPS", "--local-server"}, error);
+  ASSERT_TRUE(arguments) << error;
+  EXPECT_TRUE(arguments->localServer);
+  EXPECT_EQ(arguments->operands, std::vector<std::string>{"PUMPS"});
+  EXPECT_FALSE(ParseOpcArguments({"status", "--sta=1"}, error));
+}
+
 TEST(OpcArguments, UsageErrorsAreNamed) {
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{"subscribe", "A:DIT:1"}, "unknown command \"subscribe\""},
