@@ -107,15 +107,14 @@ class OpcApartments : public OpcProcesses {};
 TEST_F(OpcApartments, EveryOpcCommandGivesTheSameResultsInAnApartmentAndOutOfProcess) {
   server.Reset();  // the tool is the only client
   ASSERT_TRUE(WaitFor([&] { return Steady(RunOpc("read PUMPS:DIT:256 --device")).size() == 1; }, 20s));
-  // Not yet here: the commands whose output needs a string [out] parameter
-  // of its own (items with an error text, which comes from GetErrorString,
-  // and browse DEVICE, from GetItemID). Through the proxies under Wine those
-  // strings still arrive empty; strings inside records and arrays arrive.
+  // items' error text comes from GetErrorString and browse DEVICE's IDs
+  // from GetItemID: string [out] parameters of their own.
   const char* commands[] = {"status",
                             "read PUMPS:DIT:256 PUMPS:DIT:257:0 PUMPS:DIT:512$8 --device",
                             "read PUMPS:DIT:256 --type BSTR",
-                            "items PUMPS:DIT:256 PUMPS:DIT:512$8",
+                            "items PUMPS:DIT:256 PUMPS:DIT:512$8 NOPE:DIT:1",
                             "browse",
+                            "browse PUMPS",
                             "props PUMPS:DIT:256"};
   for (const char* command : commands) {
     const std::vector<std::string> inProcess = Steady(RunOpc(command));
@@ -149,6 +148,7 @@ class ThreadSink final : public SubscriptionSink {
 
 TEST_F(OpcApartments, OnDataChangeComesIntoTheSingleThreadedClientsOwnThreadThroughItsMessageLoop) {
   server.Reset();
+  std::wstring groupName, commonText;
   DWORD clientThread = 0;
   std::vector<DWORD> callbackThreads;
   HRESULT created = E_FAIL, advised = E_FAIL;
@@ -162,6 +162,30 @@ TEST_F(OpcApartments, OnDataChangeComesIntoTheSingleThreadedClientsOwnThreadThro
         ComPtr<IOPCItemMgt> group;
         AddGroup(*staServer.Get(), L"sta", group, nullptr, TRUE, 100);
         AddItems(*group.Get(), {L"PUMPS:DIT:256"});
+        // String results of their own cross too (the group's name, the
+        // common interface's error text).
+        ComPtr<IOPCGroupStateMgt> state;
+        if (SUCCEEDED(group->QueryInterface(IID_IOPCGroupStateMgt, state.OutVoid()))) {
+          DWORD rate = 0, lcid = 0;
+          BOOL active = FALSE;
+          LPWSTR name = nullptr;
+          LONG bias = 0;
+          FLOAT deadband = 0;
+          OPCHANDLE client = 0, serverHandle = 0;
+          if (SUCCEEDED(state->GetState(&rate, &active, &name, &bias, &deadband, &lcid, &client, &serverHandle)) &&
+              name != nullptr) {
+            groupName = name;
+            CoTaskMemFree(name);
+          }
+        }
+        ComPtr<IOPCCommon> common;
+        if (SUCCEEDED(staServer->QueryInterface(IID_IOPCCommon, common.OutVoid()))) {
+          LPWSTR text = nullptr;
+          if (SUCCEEDED(common->GetErrorString(static_cast<HRESULT>(0xC0040008), &text)) && text != nullptr) {
+            commonText = text;
+            CoTaskMemFree(text);
+          }
+        }
         auto* sink = new ThreadSink;
         DWORD cookie = 0;
         advised = AdviseDataCallback(*group.Get(), sink, &cookie);
@@ -186,6 +210,8 @@ TEST_F(OpcApartments, OnDataChangeComesIntoTheSingleThreadedClientsOwnThreadThro
   session.simulator->Command("set 1 5 0x100 4321");
   client.join();
   ASSERT_EQ(created, S_OK);
+  EXPECT_EQ(groupName, L"sta");
+  EXPECT_EQ(commonText, L"Item ID was invalid and not found.");
   ASSERT_EQ(advised, S_OK);
   ASSERT_FALSE(callbackThreads.empty());
   for (DWORD thread : callbackThreads) EXPECT_EQ(thread, clientThread);
@@ -193,16 +219,17 @@ TEST_F(OpcApartments, OnDataChangeComesIntoTheSingleThreadedClientsOwnThreadThro
 
 TEST_F(OpcApartments, AKilledSubscriberLeavesTheSurrogateServingTheOthers) {
   server.Reset();
-  ProbeProcess doomed(ProgramDirectory() + "\\opc.exe", "watch PUMPS:DIT:256 --rate 100 --local-server");
-  ProbeProcess survivor(ProgramDirectory() + "\\opc.exe", "watch PUMPS:DIT:256 --rate 100 --local-server --sta");
   auto printed = [](ProbeProcess& process, const std::string& prefix) {
     for (const std::string& line : process.Output()) {
       if (line.rfind(prefix, 0) == 0) return true;
     }
     return false;
   };
-  const bool started = WaitFor([&] { return printed(doomed, "PUMPS:DIT:256 = 1234"); }, 30s) &&
-                       WaitFor([&] { return printed(survivor, "PUMPS:DIT:256 = 1234"); }, 30s);
+  // One after the other: the first starts the surrogate, the second finds it.
+  ProbeProcess doomed(ProgramDirectory() + "\\opc.exe", "watch PUMPS:DIT:256 --rate 100 --local-server");
+  const bool first = WaitFor([&] { return printed(doomed, "PUMPS:DIT:256 = 1234"); }, 30s);
+  ProbeProcess survivor(ProgramDirectory() + "\\opc.exe", "watch PUMPS:DIT:256 --rate 100 --local-server --sta");
+  const bool started = first && WaitFor([&] { return printed(survivor, "PUMPS:DIT:256 = 1234"); }, 30s);
   if (!started) {
     for (const std::string& line : doomed.Output()) ADD_FAILURE() << "first client: " << line;
     for (const std::string& line : survivor.Output()) ADD_FAILURE() << "second client: " << line;
