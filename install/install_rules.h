@@ -36,6 +36,11 @@ inline constexpr char kFolderNameValue[] = "FolderName";
 inline constexpr char kSharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
 // The OPC libraries every node shares with other OPC products.
 inline constexpr const char* kSharedOpcLibraries[] = {"OPCDAAuto.dll", "OPCProxy.dll", "opccomn_ps.dll"};
+// Those of them on our media: the proxy/stub libraries, registered on a
+// server node so that clients in other apartments and processes reach the
+// OPC server.
+inline constexpr const char* kProxyLibraries[] = {"OPCProxy.dll", "opccomn_ps.dll"};
+inline constexpr char kRegisterProxyFailed[] = "Failed to register the OPC proxy library ";
 
 // Texts.
 inline constexpr char kNoMediaPath[] = "Path to the distribution media was not specified";

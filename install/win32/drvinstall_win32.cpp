@@ -126,8 +126,15 @@ class Installation {
       }
     }
 
-    // 11. The OPC server, registered before setup reports success.
+    // 11. The OPC server and the proxy/stub libraries it is reached through,
+    // registered before setup reports success.
     if (server) {
+      for (const char* library : kProxyLibraries) {
+        const std::string path = system + "\\" + library;
+        if (!FileExists(path)) continue;  // media without them
+        const std::optional<unsigned long> code = RunRegsvr32(path, false, system);
+        if (!code || *code != 0) return Fail(kRegisterProxyFailed + path, code ? *code : GetLastError());
+      }
       const std::string opcServer = Join(directory, kOpcServerFileName);
       const std::optional<unsigned long> code = RunRegsvr32(opcServer, false, directory);
       if (!code || *code != 0) {

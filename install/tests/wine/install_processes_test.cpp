@@ -204,6 +204,12 @@ TEST_F(Installer, InstallDriverPutsAServerNodeInPlace) {
   // The node's configuration, and the OPC server registered before the return.
   EXPECT_EQ(FileText(database + "\\SCADA1.VRT"), FileText(Media() + "DEFAULT.VRT"));
   EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, kOpcClassKey, ""), directory + "\\VRTOPC.DLL");
+  // The proxy/stub libraries in the system directory, registered.
+  for (const char* library : {"OPCProxy.dll", "opccomn_ps.dll"}) {
+    EXPECT_EQ(FileText(SystemDirectory() + "\\" + library), FileText(Media() + library)) << library;
+  }
+  EXPECT_TRUE(ReadString(HKEY_CLASSES_ROOT, "Interface\\{39C13A4D-011E-11D0-9675-0020AFD8ADB3}\\ProxyStubClsid32", ""));
+  EXPECT_TRUE(ReadString(HKEY_CLASSES_ROOT, "Interface\\{F31DFDE2-07B6-11D2-B2D8-0060083BA1FB}\\ProxyStubClsid32", ""));
 
   // A second installation: the node's configuration, edited since, stays.
   WriteText(database + "\\SCADA1.VRT", "edited by the plant engineer");

@@ -180,12 +180,15 @@ TEST(InstallerWindows, TheWizardInstallsANodeAndUninstallAsksItsQuestions) {
   if (!DisplayAvailable()) GTEST_SKIP() << "needs a display (xvfb-run)";
   const std::string media = testing::ProgramDirectory() + "\\..\\dist\\";
   ASSERT_FALSE(ReadString(HKEY_LOCAL_MACHINE, kConfigKey, "DriverExe")) << "runs with no node installed";
-  // Two shared libraries nobody else counts, with files in place: the last
-  // reference's question is answered Yes for the first, No for the second.
+  // Two shared libraries nobody else counts, with files in place (another
+  // product's automation library, our own proxy library from the earlier
+  // installations): the last reference's question is answered Yes for the
+  // first, No for the second.
   const std::string automation = SystemDirectory() + "\\OPCDAAuto.dll";
   const std::string common = SystemDirectory() + "\\opccomn_ps.dll";
+  std::ofstream(automation, std::ios::binary) << "another product's library";
+  ASSERT_TRUE(FileExists(common));
   for (const std::string& path : {automation, common}) {
-    std::ofstream(path, std::ios::binary) << "another product's library";
     HKEY shared = nullptr;
     RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedDllsKey, 0, KEY_WRITE, &shared);
     RegDeleteValueA(shared, path.c_str());
