@@ -3,7 +3,9 @@
 // driver that only keeps the image alive, so that the figures are the
 // server's and the library's own: IOPCSyncIO::Read of 1, 100 and 1000
 // items from the cache and from the device, and AddItems of one item on
-// every poll record.
+// every poll record. Beside them, the same reads of 1 and 100 items from a
+// single-threaded apartment of this process and from this process to the
+// server in the surrogate process, through the proxy/stub libraries.
 //
 //   opc_bench.exe [--seconds S]   (S per figure, default 2)
 #include <windows.h>
@@ -13,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dit_codes.h"
@@ -51,6 +54,46 @@ double ReadRate(IOPCSyncIO& io, const std::vector<OPCHANDLE>& handles, std::size
     ++calls;
   } while (std::chrono::steady_clock::now() < end);
   return static_cast<double>(calls) / std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Reads of 1 and 100 items from the cache by a client in its own thread:
+// in a single-threaded apartment (`sta`) and/or with the server out of
+// process (`context` CLSCTX_LOCAL_SERVER). Prints one line per figure.
+void OtherApartmentFigures(const char* label, bool sta, DWORD context, const std::vector<std::wstring>& ids,
+                           double seconds, int& failures) {
+  std::thread client([&] {
+    CoInitializeEx(nullptr, sta ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED);
+    {
+      CLSID clsid{};
+      ComPtr<IOPCServer> server;
+      ComPtr<IOPCItemMgt> group;
+      ComPtr<IOPCSyncIO> io;
+      HRESULT overall = E_FAIL;
+      std::vector<vrt::testing::AddedItem> added;
+      if (FAILED(CLSIDFromProgID(L"Kalvento.Tavex", &clsid)) ||
+          FAILED(CoCreateInstance(clsid, nullptr, context, IID_IOPCServer, server.OutVoid())) ||
+          FAILED(vrt::testing::AddGroup(*server.Get(), L"bench", group)) ||
+          (added = vrt::testing::AddItems(*group.Get(), std::vector<std::wstring>(ids.begin(), ids.begin() + 100), TRUE,
+                                          VT_EMPTY, &overall),
+           overall != S_OK) ||
+          FAILED(group.As(io))) {
+        std::printf("%-34s %s\n", label, "cannot be reached (proxies or surrogate missing?)");
+        ++failures;
+      } else {
+        std::vector<OPCHANDLE> handles;
+        for (const auto& item : added) handles.push_back(item.handle);
+        for (std::size_t count : {std::size_t{1}, std::size_t{100}}) {
+          const double calls = ReadRate(*io.Get(), handles, count, OPC_DS_CACHE, seconds, failures);
+          char name[64];
+          std::snprintf(name, sizeof name, "%zu item%s, %s", count, count == 1 ? "" : "s", label);
+          std::printf("%-34s %14.0f %16.0f\n", name, calls, calls * static_cast<double>(count));
+          std::fflush(stdout);
+        }
+      }
+    }
+    CoUninitialize();
+  });
+  client.join();
 }
 
 }  // namespace
@@ -119,6 +162,11 @@ int main(int argc, char** argv) {
       std::fflush(stdout);
     }
   }
+  std::printf("%-34s %14s %16s\n", "IOPCSyncIO::Read from the cache", "calls /s", "items /s");
+  OtherApartmentFigures("another thread (MTA)", false, CLSCTX_INPROC_SERVER, ids, seconds, failures);
+  OtherApartmentFigures("an STA (proxies)", true, CLSCTX_INPROC_SERVER, ids, seconds, failures);
+  OtherApartmentFigures("out of process", false, CLSCTX_LOCAL_SERVER, ids, seconds, failures);
+  OtherApartmentFigures("out of process from an STA", true, CLSCTX_LOCAL_SERVER, ids, seconds, failures);
   if (failures != 0) {
     std::fprintf(stderr, "%d reads failed or were not good\n", failures);
     return 1;
