@@ -247,6 +247,63 @@ TEST_F(OpcApartments, AKilledSubscriberLeavesTheSurrogateServingTheOthers) {
   survivor.Kill();
 }
 
+TEST_F(OpcApartments, AsynchronousReadsAndWritesCompleteAcrossTheProcessBoundary) {
+  server.Reset();
+  CLSID clsid{};
+  ASSERT_EQ(CLSIDFromProgID(L"Kalvento.Tavex", &clsid), S_OK);
+  ComPtr<IOPCServer> remote;
+  ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer, remote.OutVoid()), S_OK);
+  ComPtr<IOPCItemMgt> group;
+  ASSERT_EQ(AddGroup(*remote.Get(), L"remote", group, nullptr, TRUE, 100), S_OK);
+  const auto added = AddItems(*group.Get(), {L"PUMPS:DIT:256", L"PUMPS:DIT:512$8"});
+  ASSERT_EQ(added.size(), 2u);
+  DataCallbackSink sink;
+  DWORD cookie = 0;
+  ASSERT_EQ(AdviseDataCallback(*group.Get(), &sink, &cookie), S_OK);
+  ASSERT_TRUE(WaitFor([&] { return sink.Latest(1) == L"1234" && sink.Latest(2) == L"PUMPHOUS"; }, 20s));
+  sink.Clear();
+
+  ComPtr<IOPCAsyncIO2> async;
+  ASSERT_EQ(group.As(async), S_OK);
+  OPCHANDLE handles[2] = {added[0].handle, added[1].handle};
+  DWORD cancelId = 0;
+  HRESULT* errors = nullptr;
+  ASSERT_EQ(async->Read(2, handles, 5, &cancelId, &errors), S_OK);
+  EXPECT_NE(cancelId, 0u);
+  CoTaskMemFree(errors);
+  auto completion = [&](DataCallbackSink::Call::Kind kind, DWORD transaction) {
+    std::optional<DataCallbackSink::Call> found;
+    WaitFor(
+        [&] {
+          for (const auto& call : sink.Calls()) {
+            if (call.kind == kind && call.transactionId == transaction) found = call;
+          }
+          return found.has_value();
+        },
+        10s);
+    return found;
+  };
+  const auto read = completion(DataCallbackSink::Call::kReadComplete, 5);
+  ASSERT_TRUE(read);
+  ASSERT_EQ(read->values.size(), 2u);
+  EXPECT_EQ(read->values[0], L"1234");
+  EXPECT_EQ(read->values[1], L"PUMPHOUS");
+
+  VARIANT value;
+  VariantInit(&value);
+  value.vt = VT_I4;
+  value.lVal = 4321;
+  errors = nullptr;
+  ASSERT_EQ(async->Write(1, handles, &value, 6, &cancelId, &errors), S_OK);
+  CoTaskMemFree(errors);
+  const auto written = completion(DataCallbackSink::Call::kWriteComplete, 6);
+  ASSERT_TRUE(written);
+  ASSERT_EQ(written->errors.size(), 1u);
+  EXPECT_EQ(written->errors[0], S_OK);
+  EXPECT_TRUE(WaitFor([&] { return Registers("0x100", 1) == std::vector<std::string>{"4321"}; }, 10s));
+  EXPECT_EQ(UnadviseDataCallback(*group.Get(), cookie), S_OK);
+}
+
 TEST_F(OpcApartments, AShutdownSinkInThisProcessIsHeldByTheSurrogateAndLetGo) {
   server.Reset();
   CLSID clsid{};
