@@ -64,14 +64,12 @@ void OtherApartmentFigures(const char* label, bool sta, DWORD context, const std
   std::thread client([&] {
     CoInitializeEx(nullptr, sta ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED);
     {
-      CLSID clsid{};
       ComPtr<IOPCServer> server;
       ComPtr<IOPCItemMgt> group;
       ComPtr<IOPCSyncIO> io;
       HRESULT overall = E_FAIL;
       std::vector<vrt::testing::AddedItem> added;
-      if (FAILED(CLSIDFromProgID(L"Kalvento.Tavex", &clsid)) ||
-          FAILED(CoCreateInstance(clsid, nullptr, context, IID_IOPCServer, server.OutVoid())) ||
+      if (FAILED(vrt::testing::CreateServer(server, context)) ||
           FAILED(vrt::testing::AddGroup(*server.Get(), L"bench", group)) ||
           (added = vrt::testing::AddItems(*group.Get(), std::vector<std::wstring>(ids.begin(), ids.begin() + 100), TRUE,
                                           VT_EMPTY, &overall),

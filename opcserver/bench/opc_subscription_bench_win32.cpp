@@ -130,11 +130,9 @@ bool WaitPumping(Condition condition, std::chrono::milliseconds timeout) {
 
 bool MeasureLatency(vrt::testing::DriverSession& session, const char* label, DWORD context, int changes,
                     int& value) {
-  CLSID clsid{};
   ComPtr<IOPCServer> server;
   ComPtr<IOPCItemMgt> group;
-  if (FAILED(CLSIDFromProgID(L"Kalvento.Tavex", &clsid)) ||
-      FAILED(CoCreateInstance(clsid, nullptr, context, IID_IOPCServer, server.OutVoid())) ||
+  if (FAILED(vrt::testing::CreateServer(server, context)) ||
       FAILED(vrt::testing::AddGroup(*server.Get(), L"latency", group, nullptr, TRUE, 100)) ||
       vrt::testing::AddItems(*group.Get(), {L"PUMPS:DIT:256"}).size() != 1) {
     std::printf("latency %s: the server cannot be reached\n", label);

@@ -25,23 +25,6 @@ constexpr const char* kDaInterfaces[] = {
 constexpr const char* kCommonInterfaces[] = {"{F31DFDE2-07B6-11D2-B2D8-0060083BA1FB}",
                                              "{F31DFDE1-07B6-11D2-B2D8-0060083BA1FB}"};
 
-int Regsvr32(const std::string& library, bool unregister) {
-  const std::string command = std::string("regsvr32 /s ") + (unregister ? "/u " : "") + "\"" + library + "\"";
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  std::string line = command;
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    return -1;
-  }
-  WaitForSingleObject(process.hProcess, 60000);
-  DWORD code = 1;
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return static_cast<int>(code);
-}
-
 // Every interface of the library names the library's class as its proxy,
 // and that class's server is the library.
 void ExpectRegistered(const std::string& library, const char* const* interfaces, std::size_t count) {
@@ -63,20 +46,20 @@ void ExpectRegistered(const std::string& library, const char* const* interfaces,
 TEST(OpcProxies, BothLibrariesRegisterTheirInterfacesAndTakeThemAway) {
   const std::string proxy = ProgramDirectory() + "\\OPCProxy.dll";
   const std::string common = ProgramDirectory() + "\\opccomn_ps.dll";
-  ASSERT_EQ(Regsvr32(proxy, false), 0);
-  ASSERT_EQ(Regsvr32(common, false), 0);
+  ASSERT_EQ(RunRegsvr32(false, proxy), 0);
+  ASSERT_EQ(RunRegsvr32(false, common), 0);
   ExpectRegistered(proxy, kDaInterfaces, std::size(kDaInterfaces));
   ExpectRegistered(common, kCommonInterfaces, std::size(kCommonInterfaces));
 
-  ASSERT_EQ(Regsvr32(proxy, true), 0);
-  ASSERT_EQ(Regsvr32(common, true), 0);
+  ASSERT_EQ(RunRegsvr32(true, proxy), 0);
+  ASSERT_EQ(RunRegsvr32(true, common), 0);
   for (const char* iid : kDaInterfaces) EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::string("Interface\\") + iid));
   for (const char* iid : kCommonInterfaces) {
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::string("Interface\\") + iid));
   }
   // Put back for the scenarios after this one.
-  EXPECT_EQ(Regsvr32(proxy, false), 0);
-  EXPECT_EQ(Regsvr32(common, false), 0);
+  EXPECT_EQ(RunRegsvr32(false, proxy), 0);
+  EXPECT_EQ(RunRegsvr32(false, common), 0);
 }
 
 std::vector<std::string> RunOpc(const std::string& arguments) {
@@ -249,10 +232,8 @@ TEST_F(OpcApartments, AKilledSubscriberLeavesTheSurrogateServingTheOthers) {
 
 TEST_F(OpcApartments, AsynchronousReadsAndWritesCompleteAcrossTheProcessBoundary) {
   server.Reset();
-  CLSID clsid{};
-  ASSERT_EQ(CLSIDFromProgID(L"Kalvento.Tavex", &clsid), S_OK);
   ComPtr<IOPCServer> remote;
-  ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer, remote.OutVoid()), S_OK);
+  ASSERT_EQ(CreateServer(remote, CLSCTX_LOCAL_SERVER), S_OK);
   ComPtr<IOPCItemMgt> group;
   ASSERT_EQ(AddGroup(*remote.Get(), L"remote", group, nullptr, TRUE, 100), S_OK);
   const auto added = AddItems(*group.Get(), {L"PUMPS:DIT:256", L"PUMPS:DIT:512$8"});
@@ -306,10 +287,8 @@ TEST_F(OpcApartments, AsynchronousReadsAndWritesCompleteAcrossTheProcessBoundary
 
 TEST_F(OpcApartments, AShutdownSinkInThisProcessIsHeldByTheSurrogateAndLetGo) {
   server.Reset();
-  CLSID clsid{};
-  ASSERT_EQ(CLSIDFromProgID(L"Kalvento.Tavex", &clsid), S_OK);
   ComPtr<IOPCServer> remote;
-  ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer, remote.OutVoid()), S_OK);
+  ASSERT_EQ(CreateServer(remote, CLSCTX_LOCAL_SERVER), S_OK);
   ComPtr<IConnectionPointContainer> container;
   ASSERT_EQ(remote->QueryInterface(IID_IConnectionPointContainer, container.OutVoid()), S_OK);
   ComPtr<IConnectionPoint> point;

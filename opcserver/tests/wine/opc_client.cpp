@@ -8,11 +8,11 @@ namespace vrt::testing {
 
 std::string ServerLibrary() { return ProgramDirectory() + "\\VRTOPC.dll"; }
 
-int RunRegsvr32(bool unregister) {
+int RunRegsvr32(bool unregister, const std::string& library) {
   char system[MAX_PATH] = {};
   GetSystemDirectoryA(system, MAX_PATH);
   const std::string exe = std::string(system) + "\\regsvr32.exe";
-  std::string command = "\"" + exe + "\" /s " + (unregister ? "/u " : "") + "\"" + ServerLibrary() + "\"";
+  std::string command = "\"" + exe + "\" /s " + (unregister ? "/u " : "") + "\"" + library + "\"";
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
@@ -27,11 +27,11 @@ int RunRegsvr32(bool unregister) {
   return static_cast<int>(code);
 }
 
-HRESULT CreateServer(ComPtr<IOPCServer>& server) {
+HRESULT CreateServer(ComPtr<IOPCServer>& server, DWORD context) {
   CLSID clsid{};
   const HRESULT found = CLSIDFromProgID(L"Kalvento.Tavex", &clsid);
   if (FAILED(found)) return found;
-  return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IOPCServer, server.OutVoid());
+  return CoCreateInstance(clsid, nullptr, context, IID_IOPCServer, server.OutVoid());
 }
 
 std::optional<std::string> ReadString(HKEY root, const std::string& key, const char* name) {

@@ -57,9 +57,10 @@ struct ComApartment {
 // Full path of VRTOPC.dll beside the test program.
 std::string ServerLibrary();
 // Runs regsvr32 (with /u to unregister) on the library; its exit code.
-int RunRegsvr32(bool unregister);
-// Creates the server as every OPC client does.
-HRESULT CreateServer(ComPtr<IOPCServer>& server);
+int RunRegsvr32(bool unregister, const std::string& library = ServerLibrary());
+// Creates the server as every OPC client does (CLSCTX_LOCAL_SERVER: in the
+// surrogate process).
+HRESULT CreateServer(ComPtr<IOPCServer>& server, DWORD context = CLSCTX_INPROC_SERVER);
 
 std::optional<std::string> ReadString(HKEY root, const std::string& key, const char* name);
 std::optional<DWORD> ReadDword(HKEY root, const std::string& key, const char* name);
