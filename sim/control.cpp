@@ -12,6 +12,7 @@ const char* const kControlHelp =
     "  event CARD STATION CODE STATE [now | YYYY-MM-DD HH:MM:SS[.mmm] | raw Y MO D H MI S MS]\n"
     "                                    queue an event (STATE 1: input went to 1)\n"
     "  events CARD STATION               list the queued events\n"
+    "  delivered CARD STATION            the event the last next-event request handed out\n"
     "  clearevents CARD STATION          empty the event queue\n"
     "  clock CARD STATION [YYYY-MM-DD HH:MM:SS[.mmm]]\n"
     "                                    show or set a station's clock\n"
@@ -107,6 +108,7 @@ class Command {
   bool Get();
   bool Event();
   bool Events();
+  bool Delivered();
   bool ClearEvents();
   bool ClockCommand();
   bool FaultCommand();
@@ -226,6 +228,19 @@ bool Command::Events() {
   for (const StationEvent& event : station->QueuedEvents()) {
     Line("code " + std::to_string(event.code) + " state " + std::to_string(event.state) + " time " +
          FormatCivilTime(event.stamp));
+  }
+  return true;
+}
+
+bool Command::Delivered() {
+  if (!WordCount(3, 3)) return false;
+  CardState* card = nullptr;
+  Station* station = nullptr;
+  if (!StationAt(1, &card, &station)) return false;
+  if (!station->KeepsEvents()) return Error("station " + std::to_string(station->Number()) + " keeps no events");
+  if (const auto& event = station->LastDelivered()) {
+    Line("code " + std::to_string(event->code) + " state " + std::to_string(event->state) + " time " +
+         FormatCivilTime(event->stamp));
   }
   return true;
 }
@@ -382,6 +397,8 @@ ControlResult Command::Run() {
     good = Event();
   } else if (name == "events") {
     good = Events();
+  } else if (name == "delivered") {
+    good = Delivered();
   } else if (name == "clearevents") {
     good = ClearEvents();
   } else if (name == "clock") {

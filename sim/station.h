@@ -78,6 +78,9 @@ class Station {
   // as a recorder's inputs follow its events.
   bool QueueEvent(const StationEvent& event, std::string* error);
   const std::deque<StationEvent>& QueuedEvents() const { return queue_; }
+  // The event the last "next event" request handed out, which a repeat
+  // request gives again; nothing when that request found the queue empty.
+  const std::optional<StationEvent>& LastDelivered() const { return lastDelivered_; }
   void ClearEvents();
 
   // Answers one whole frame addressed to this station.

@@ -79,8 +79,13 @@ TEST_F(ControlTest, EventsQueuedNowAtATimeOrRaw) {
   // The queued input events show in the recorder's input register: codes
   // 33, 35 and 36 set bits 0, 2 and 3 of register 34, code 34 cleared bit 1.
   EXPECT_EQ(Run("get 0 7 34"), "13\nOK\n");
+  EXPECT_EQ(Run("delivered 0 7"), "OK\n");  // nothing handed out yet
   const Bytes reply = simulator_.HandleRequest(0, Bytes{7, 2, 0x0F, 0x11, 0}).reply;
   EXPECT_EQ(reply, (Bytes{7, 12, 0x0F, 0x11, 4, 24, 1, 2, 3, 4, 5, 0, 0, 0, 33}));
+  // The handed-out event is no longer queued; a repeat would give it again.
+  EXPECT_EQ(Run("delivered 0 7"), "code 33 state 1 time 2024-01-02 03:04:05.000\nOK\n");
+  EXPECT_EQ(Run("events 0 7").rfind("code 34 state 0", 0), 0u);
+  EXPECT_EQ(Run("delivered 0 1"), "ERR station 1 keeps no events\n");
   EXPECT_EQ(Run("clearevents 0 7"), "OK\n");
   EXPECT_EQ(Run("events 0 7"), "OK\n");
 }
