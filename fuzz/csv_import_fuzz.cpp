@@ -23,16 +23,8 @@ using namespace vrt::editor;
 
 constexpr char kSeparators[] = {',', ';', '|', ':'};
 
-std::tm FixedTime() {
-  std::tm time{};
-  time.tm_year = 2026 - 1900;
-  time.tm_mon = 11;
-  time.tm_mday = 7;
-  time.tm_wday = 1;
-  time.tm_hour = 1;
-  time.tm_min = 54;
-  return time;
-}
+// The editor tests' fixed local time, for export title lines that repeat.
+std::tm FixedTime() { return editor::testing::FixedClock().local; }
 
 // Imports `text` into the editor's document; the number of errors.
 int Import(editor::testing::Editor& editor, std::string_view text, char separator,
