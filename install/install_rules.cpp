@@ -13,19 +13,17 @@ std::string Upper(std::string text) {
   return text;
 }
 
-// "dir" + "\" + "name", with one backslash between them whatever the
-// directory ends with.
-std::string Join(const std::string& directory, const std::string& name) {
-  if (directory.empty()) return name;
-  const char last = directory.back();
-  return (last == '\\' || last == '/') ? directory + name : directory + "\\" + name;
-}
-
 bool IsHostEditionName(const std::string& folder) {
   return folder == "Intellution FIX" || folder == "FIX Dynamics" || folder == "iFIX";
 }
 
 }  // namespace
+
+std::string Join(const std::string& directory, const std::string& name) {
+  if (directory.empty()) return name;
+  const char last = directory.back();
+  return (last == '\\' || last == '/') ? directory + name : directory + "\\" + name;
+}
 
 std::string WithTrailingBackslash(std::string path) {
   if (!path.empty() && path.back() != '\\') path += '\\';
@@ -36,8 +34,12 @@ std::string ConfigurationTarget(const std::string& installationDirectory, const 
                                 const std::string& nodeName) {
   const std::string upper = Upper(installationDirectory);
   const bool hostDirectory = upper.find("DYNAMICS") != std::string::npos || upper.find("FIX") != std::string::npos;
-  if (hostDirectory && !nodeName.empty()) return Join(databasePath, nodeName + "." + kAcronym);
+  if (hostDirectory && !nodeName.empty()) return NodeConfiguration(databasePath, nodeName);
   return Join(installationDirectory, std::string("default.") + kAcronym);
+}
+
+std::string NodeConfiguration(const std::string& databasePath, const std::string& nodeName) {
+  return Join(databasePath, nodeName + "." + kAcronym);
 }
 
 std::string DefaultConfiguration(const std::string& installationDirectory) {

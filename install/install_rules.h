@@ -78,6 +78,9 @@ inline constexpr char kUnusedFileQuestion[] =
 inline constexpr const char* kUninstallSteps[] = {"Unregistering Server", "Removing files", "Removing from Registry",
                                                   "Folder Icons"};
 
+// "dir" + "\" + "name", with one backslash between them whatever the
+// directory ends with.
+std::string Join(const std::string& directory, const std::string& name);
 // "path\" from "path" (an empty path stays empty).
 std::string WithTrailingBackslash(std::string path);
 
@@ -86,6 +89,9 @@ std::string WithTrailingBackslash(std::string path);
 // host's and a node is named, else the default configuration.
 std::string ConfigurationTarget(const std::string& installationDirectory, const std::string& databasePath,
                                 const std::string& nodeName);
+// A named node's own configuration in the host's database directory, which
+// setup copies from the default once.
+std::string NodeConfiguration(const std::string& databasePath, const std::string& nodeName);
 // The default configuration shipped on the media and installed beside the
 // programs ("DEFAULT.VRT"), copied for a named node.
 std::string DefaultConfiguration(const std::string& installationDirectory);

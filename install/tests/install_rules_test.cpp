@@ -14,6 +14,7 @@ TEST(InstallPaths, TheConfigurationGoesToTheHostsDatabaseOnlyForANamedNodeInAHos
   EXPECT_EQ(DriverExecutable("C:\\Tavex"), "C:\\Tavex\\VRTSPOLL.EXE");
   EXPECT_EQ(DriverExecutable("C:\\Tavex\\"), "C:\\Tavex\\VRTSPOLL.EXE");
   EXPECT_EQ(DefaultConfiguration("D:\\x"), "D:\\x\\DEFAULT.VRT");
+  EXPECT_EQ(NodeConfiguration("C:\\PDB\\", "N2"), "C:\\PDB\\N2.VRT");
   EXPECT_EQ(WithTrailingBackslash("E:\\media"), "E:\\media\\");
   EXPECT_EQ(WithTrailingBackslash("E:\\media\\"), "E:\\media\\");
 }

@@ -117,8 +117,7 @@ class Installation {
     const std::string defaultConfiguration = DefaultConfiguration(directory);
     RememberConfiguration(defaultConfiguration);
     if (!arguments_.nodeName.empty()) {
-      const std::string nodeConfiguration =
-          Join(arguments_.databasePath, arguments_.nodeName + "." + std::string(kAcronym));
+      const std::string nodeConfiguration = NodeConfiguration(arguments_.databasePath, arguments_.nodeName);
       if (CopyFileA(defaultConfiguration.c_str(), nodeConfiguration.c_str(), TRUE)) {
         RememberConfiguration(nodeConfiguration);
       } else if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) {
@@ -149,9 +148,6 @@ class Installation {
   static unsigned long LastErrorOr(unsigned long fallback) {
     const DWORD error = GetLastError();
     return error != 0 ? error : fallback;
-  }
-  static std::string Join(const std::string& directory, const std::string& name) {
-    return WithTrailingBackslash(directory) + name;
   }
 
   int Fail(const std::string& message, unsigned long error) {
@@ -188,8 +184,7 @@ class Installation {
       Fail(failure, LastErrorOr(ERROR_CANNOT_MAKE));
       return false;
     }
-    if (!WriteString(HKEY_LOCAL_MACHINE, std::string("Software\\") + "Kalvento\\Tavex\\", kFolderNameValue,
-                     folder.name)) {
+    if (!WriteString(HKEY_LOCAL_MACHINE, kProductKey, kFolderNameValue, folder.name)) {
       Fail("Failed to store the program folder's name", GetLastError());
       return false;
     }

@@ -180,7 +180,7 @@ class Uninstallation {
     context.systemDirectory = SystemDirectory();
     const bool done = queue != INVALID_HANDLE_VALUE && defaultContext != nullptr &&
                       SetupInstallFilesFromInfSectionA(inf_, nullptr, queue, kSectionRemoveFiles, nullptr, 0) &&
-                      SetupCommitFileQueueA(progressOwner_, queue, QueueCallback, &context) && context.failure == 0;
+                      SetupCommitFileQueueA(nullptr, queue, QueueCallback, &context) && context.failure == 0;
     const DWORD error = context.failure != 0 ? context.failure : GetLastError();
     if (defaultContext != nullptr) SetupTermDefaultQueueCallback(defaultContext);
     if (queue != INVALID_HANDLE_VALUE) SetupCloseFileQueue(queue);
@@ -260,7 +260,6 @@ class Uninstallation {
   HINSTANCE instance_;
   bool silent_;
   InstallReporter& reporter_;
-  HWND progressOwner_ = nullptr;
   HINF inf_ = INVALID_HANDLE_VALUE;
   std::string directory_;
   std::vector<std::string> deferred_;
