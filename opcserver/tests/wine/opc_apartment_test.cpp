@@ -62,13 +62,6 @@ TEST(OpcProxies, BothLibrariesRegisterTheirInterfacesAndTakeThemAway) {
   EXPECT_EQ(RunRegsvr32(false, common), 0);
 }
 
-std::vector<std::string> RunOpc(const std::string& arguments) {
-  ProbeProcess opc(ProgramDirectory() + "\\opc.exe", arguments);
-  EXPECT_TRUE(WaitFor([&] { return !opc.Running(); }, 60s)) << arguments;
-  Sleep(50);  // the last lines of the pipe
-  return opc.Output();
-}
-
 // What a command prints that does not depend on the moment: values without
 // their time stamps, status without the server's start time, its group
 // count and bandwidth.

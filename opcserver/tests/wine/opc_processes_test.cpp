@@ -16,6 +16,7 @@ using testing::kInactiveCacheRead;
 using testing::kInvalidItemId;
 using testing::OpcProcesses;
 using testing::ProbeProcess;
+using testing::RunOpc;
 using testing::ProgramDirectory;
 using testing::RingHas;
 using testing::WaitFor;
@@ -183,13 +184,6 @@ TEST_F(OpcProcesses, ASecondServerReadsAfterTheFirstOneWasReleased) {
     group.Reset();
     server.Reset();
   }
-}
-
-std::vector<std::string> RunOpc(const std::string& arguments) {
-  ProbeProcess opc(ProgramDirectory() + "\\opc.exe", arguments);
-  EXPECT_TRUE(WaitFor([&] { return !opc.Running(); }, 30s)) << arguments;
-  Sleep(50);  // the last lines of the pipe
-  return opc.Output();
 }
 
 // The line's text up to the time stamp.
