@@ -64,6 +64,15 @@ class ImageProcesses : public ::testing::Test {
     return starts;
   }
 
+  // What a probe that did not answer had printed, and the starts recorded,
+  // for the failure message.
+  std::string Describe(ProbeProcess& probe) {
+    std::string text = probe.Running() ? "the probe runs; its output:" : "the probe has ended; its output:";
+    for (const std::string& line : probe.Output()) text += "\n  " + line;
+    text += "\ndriver starts recorded: " + std::to_string(CountStarts());
+    return text;
+  }
+
   std::string directory;
   std::string configFile;
   DriverControlBlock* block = nullptr;
@@ -168,8 +177,9 @@ TEST_F(ImageProcesses, TheFirstClientStartsTheRegisteredDriverHiddenAndASecondSt
   testing::SetConfigValue(kDriverExeValue, driverExe);
 
   ProbeProcess first(Probe("nio"), "");
+  ASSERT_TRUE(first.Started());
   const auto before = std::chrono::steady_clock::now();
-  EXPECT_EQ(first.Ask("hdr", "hdr"), "hdr ok 2 4 8 gen=0");
+  EXPECT_EQ(first.Ask("hdr", "hdr"), "hdr ok 2 4 8 gen=0") << Describe(first);
   EXPECT_GE(std::chrono::steady_clock::now() - before, 2s);
   block = testing::OpenExistingControlBlock();
   ASSERT_NE(block, nullptr);
