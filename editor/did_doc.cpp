@@ -5,10 +5,6 @@
 
 namespace vrt::editor {
 
-namespace {
-constexpr std::string_view kViewNameCharacters = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-";
-}
-
 CChannel* CDidDoc::AddChannel() {
   auto channel = std::make_unique<CChannel>();
   channel->SetNumber(ChannelCount() + 1);
@@ -73,8 +69,13 @@ CDevice* CDidDoc::FindDeviceForPollRecord(std::string_view name) const {
 }
 
 std::string CDidDoc::DefaultDeviceName(const CChannel& channel) const {
-  const std::string name = "D" + std::to_string(channel.Number()) + std::to_string(channel.Devices().size());
-  return FindDevice(name) != nullptr ? std::string() : name;
+  // "D", the channel's number and its device count run together, so channel
+  // 1's twelfth device and channel 11's second would both be "D111": a
+  // taken name moves on to the next count until the name is free.
+  for (std::size_t count = channel.Devices().size();; ++count) {
+    const std::string name = "D" + std::to_string(channel.Number()) + std::to_string(count);
+    if (FindDeviceIgnoringCase(name) == nullptr) return name;
+  }
 }
 
 CDevice* CDidDoc::AddDefaultDevice(CChannel& channel) {
@@ -90,7 +91,7 @@ CDevice* CDidDoc::AddDefaultDevice(CChannel& channel) {
 int CDidDoc::SetDeviceNameFromView(CDevice& device, std::string_view text, Reporter& reporter) const {
   std::string name = UpperAscii(text);
   for (char c : name) {
-    if (c != ' ' && kViewNameCharacters.find(c) == std::string_view::npos) {
+    if (c != ' ' && std::string_view(kViewDeviceNameCharacters).find(c) == std::string_view::npos) {
       reporter.Report(msg::kNameCharacters);
       return kMsgNameCharacters;
     }

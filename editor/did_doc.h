@@ -47,7 +47,8 @@ class CDidDoc {
   CDevice* FindDeviceForPollRecord(std::string_view name) const;
 
   // "D", the channel's number and the number of devices it holds ("D10" for
-  // the first device of channel 1); empty when a device of that name exists.
+  // the first device of channel 1); when a device anywhere has that name,
+  // the next number that gives a free name.
   std::string DefaultDeviceName(const CChannel& channel) const;
   // Appends a device with the default name (the view does this for a channel
   // without devices).

@@ -29,7 +29,6 @@ constexpr int kMaxQueueHead = 4;
 constexpr std::size_t kMaxNameLength = 11;
 constexpr std::size_t kMaxDescriptionLength = 35;
 constexpr char kForbiddenNameCharacters[] = ":,|&";
-constexpr char kUndefinedAddressText[] = "--Undefined---";
 
 std::string_view TrimBlanks(std::string_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
@@ -556,7 +555,7 @@ std::vector<std::string> CDevice::CsvHeaderFields() const {
 
 int CPollRecord::Commit(const PollRecordSettings& candidate, Reporter& reporter) {
   if (owner_ != nullptr) {
-    const int position = OverlapIn(*owner_, candidate, this);
+    const int position = OverlapIn(*owner_, candidate, original_ != nullptr ? original_ : this);
     if (position != 0) {
       return Refuse(reporter, kMsgAddressDefined,
                     WithIntegers(msg::kAddressDefined, static_cast<std::uint32_t>(position)));
@@ -564,6 +563,12 @@ int CPollRecord::Commit(const PollRecordSettings& candidate, Reporter& reporter)
   }
   settings_ = candidate;
   return kTaken;
+}
+
+void CPollRecord::EditAsCopyOf(const CPollRecord* original, CDevice& device) {
+  settings_ = original != nullptr ? original->settings_ : PollRecordSettings{};
+  owner_ = &device;
+  original_ = original;
 }
 
 int CPollRecord::SetStartFromText(std::string_view text, Reporter& reporter, EntryPath path) {

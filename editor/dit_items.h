@@ -282,6 +282,10 @@ class CPollRecord {
   bool SameSettings(const CPollRecord& other) const { return settings_ == other.settings_; }
 
   CDevice* Owner() const { return owner_; }
+  // A dialog's working copy, never attached: takes `original`'s settings
+  // (none for a record the dialog adds) and checks its ranges against the
+  // other records of `device`, as `original` would.
+  void EditAsCopyOf(const CPollRecord* original, CDevice& device);
   int Number() const { return number_; }
   void SetNumber(int number) { number_ = number; }
   int LiveStatus() const { return liveStatus_; }
@@ -346,9 +350,14 @@ class CPollRecord {
 
   PollRecordSettings settings_;
   CDevice* owner_ = nullptr;
+  // The record a working copy stands for (excluded from overlap checks).
+  const CPollRecord* original_ = nullptr;
   int number_ = -1;
   int liveStatus_ = 97;
 };
+
+// What the address fields show for a record without length.
+inline constexpr char kUndefinedAddressText[] = "--Undefined---";
 
 // Address text: "DIT:120", "EVENT:0"; "--Undefined---" for a record without
 // length (see CPollRecord::StartText).

@@ -41,6 +41,10 @@ enum MessageNumber : int {
   kRejectedSilently = 99,
 };
 
+// The characters a device name typed in the main view or the Add Device
+// dialog may hold (after upper-casing), besides blanks.
+inline constexpr char kViewDeviceNameCharacters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-";
+
 namespace msg {
 
 // Device fields.
@@ -51,6 +55,18 @@ inline constexpr char kNameCharacters[] = "Device name must contain only alphanu
 inline constexpr char kNameExists[] = "Device Name already Exists";
 inline constexpr char kEnterNumber[] = "Please enter a number.";
 inline constexpr char kStationRange[] = "Invalid station number, valid range %1 - %2";
+inline constexpr char kPortSettingsTitle[] = "Channel %1 Communication Settings";
+inline constexpr char kBackupSettingsTitle[] = "Channel %1 Backup Communication Settings";
+inline constexpr char kPortInUse[] = "Port already in use on Channel %1";
+inline constexpr char kNoPort[] = "A Port Number must be defined for proper system operation.\n\rDo you wish to continue?";
+inline constexpr char kReloadNothing[] = "Driver not Started Not Started!";
+inline constexpr char kReloadModified[] =
+    "The I/O Driver Configuration has been modified but not saved. \n\rSave changes? (Selecting NO will result in "
+    "changes being discarded.)";
+inline constexpr char kReloadComplete[] = "Reload Complete";
+inline constexpr char kAddedNameExists[] = "Device Name Already Exists";
+inline constexpr char kDeleteDevice[] =
+    "This will delete the Device and all associated Poll Records.\n\r\n\rDo You Wish to Continue?";
 inline constexpr char kHardwareChange[] =
     "Changing the PLC type will cause all Poll Records for this device to be removed.\n\rDo you wish to continue?";
 

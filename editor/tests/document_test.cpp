@@ -60,9 +60,23 @@ TEST(DefaultDeviceName, IsDWithChannelNumberAndDeviceCount) {
   for (int i = 0; i < 12; ++i) editor.doc.AddDefaultDevice(third);
   EXPECT_EQ(third.Devices().back()->Name(), "D311");
   EXPECT_EQ(editor.doc.DefaultDeviceName(third), "D312");
-  // Taken by a device of another channel: the Add Device dialog starts empty.
+  // Taken by a device of another channel: the next free number.
   AddDevice(first, "D312", editor.reporter);
-  EXPECT_EQ(editor.doc.DefaultDeviceName(third), "");
+  AddDevice(first, "d313", editor.reporter);
+  EXPECT_EQ(editor.doc.DefaultDeviceName(third), "D314");
+}
+
+TEST(DefaultDeviceName, ChannelOnesTwelfthDeviceAndChannelElevensSecondDiffer) {
+  Editor editor;
+  editor.doc.EnsureChannels(11);
+  CChannel& first = *editor.doc.Channels()[0];
+  CChannel& eleventh = *editor.doc.Channels()[10];
+  for (int i = 0; i < 12; ++i) editor.doc.AddDefaultDevice(first);
+  EXPECT_EQ(first.Devices().back()->Name(), "D111");
+  // Channel 1's eleventh and twelfth are "D110" and "D111".
+  EXPECT_EQ(editor.doc.AddDefaultDevice(eleventh)->Name(), "D112");
+  EXPECT_EQ(editor.doc.AddDefaultDevice(eleventh)->Name(), "D113");
+  EXPECT_EQ(editor.doc.AddDefaultDevice(first)->Name(), "D114");
 }
 
 TEST(HardwareTypeChange, AsksFirstWhenTheDeviceHasPollRecords) {
