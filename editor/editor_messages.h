@@ -60,10 +60,8 @@ inline constexpr char kBackupSettingsTitle[] = "Channel %1 Backup Communication 
 inline constexpr char kPortInUse[] = "Port already in use on Channel %1";
 inline constexpr char kNoPort[] = "A Port Number must be defined for proper system operation.\n\rDo you wish to continue?";
 inline constexpr char kReloadNothing[] = "Driver not Started Not Started!";
-inline constexpr char kReloadModified[] =
-    "The I/O Driver Configuration has been modified but not saved. \n\rSave changes? (Selecting NO will result in "
-    "changes being discarded.)";
 inline constexpr char kReloadComplete[] = "Reload Complete";
+inline constexpr char kSaveLogFile[] = "Log File will be saved to %s_LOG.TXT";
 inline constexpr char kAddedNameExists[] = "Device Name Already Exists";
 inline constexpr char kDeleteDevice[] =
     "This will delete the Device and all associated Poll Records.\n\r\n\rDo You Wish to Continue?";

@@ -152,6 +152,28 @@ TEST(CfgView, GridRowsAndDoubleClickBelowTheLastRowWithoutAnAddressLeaveNoRecord
   EXPECT_EQ(editor.view.RecordForDoubleClick(0), editor.view.Device()->PollRecords()[0].get());
 }
 
+TEST(CfgView, ASaveKeepsTheSelectionWhileItExistsAndFallsBackToChannelOne) {
+  ViewEditor editor;
+  editor.AddRecordThroughDialog("DIT:0", "");
+  editor.view.SelectChannel(2);
+  editor.view.BeginAdd();
+  ASSERT_TRUE(editor.view.FinishAdd("PUMP"));
+  editor.AddRecordThroughDialog("DIT:0", "");
+  editor.view.BeginAdd();
+  ASSERT_TRUE(editor.view.FinishAdd("SPARE"));  // no records: dropped by the save
+  editor.view.SelectDevice(1);
+  editor.doc.Prune();
+  editor.view.DocumentSaved();
+  EXPECT_EQ(editor.view.SelectedChannel(), 2);
+  EXPECT_EQ(editor.view.Device()->Name(), "PUMP");
+
+  editor.view.SelectChannel(4);
+  editor.doc.Prune();  // channels 4 and 5 go
+  editor.view.DocumentSaved();
+  EXPECT_EQ(editor.view.SelectedChannel(), 0);
+  EXPECT_EQ(editor.view.DeviceNames(), std::vector<std::string>{"D10"});
+}
+
 TEST(StateIcons, FollowTheLiveStatus) {
   EXPECT_EQ(StateIconForStatus(0), 1);
   EXPECT_EQ(StateIconForStatus(4293), 2);

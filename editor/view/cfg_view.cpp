@@ -22,6 +22,16 @@ void CfgView::DocumentUpdated() {
   SelectChannel(0);
 }
 
+void CfgView::DocumentSaved() {
+  CChannel* channel = Channel();
+  if (channel == nullptr) {
+    DocumentUpdated();
+    return;
+  }
+  if (channel->Devices().empty()) doc_.AddDefaultDevice(*channel);
+  if (channel->CurrentDevice() == nullptr) channel->SetCurrentDevice(channel->Devices().front().get());
+}
+
 void CfgView::SelectChannel(int index) {
   if (index < 0 || index >= kMaxChannels) return;
   doc_.EnsureChannels(index + 1);

@@ -43,6 +43,11 @@ class CfgView {
   // document has none) and is selected and shown.
   void DocumentUpdated();
 
+  // After a save, which drops devices without poll records and empty
+  // channels at the end: the selected channel and device stay shown while
+  // they exist.
+  void DocumentSaved();
+
   // Channel toolbar (0-based): channels are created up to it, a channel
   // without devices gets a default one, its first device becomes current.
   void SelectChannel(int index);

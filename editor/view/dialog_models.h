@@ -49,6 +49,11 @@ class PortSettingsModel {
   // it differs.
   bool Accept();
 
+  // The backup dialog writes into the same copy; its Cancel puts back what
+  // the copy held when it opened.
+  void BeginBackup() { backupStart_.CopySettingsFrom(copy_); }
+  void CancelBackup() { copy_.CopySettingsFrom(backupStart_); }
+
   const CChannel& Copy() const { return copy_; }
 
  private:
@@ -56,6 +61,7 @@ class PortSettingsModel {
   int index_;
   EditorServices& services_;
   CChannel copy_;
+  CChannel backupStart_;
 };
 
 class PollRecordEditModel {

@@ -92,22 +92,23 @@ std::optional<std::string> LearnedText(const std::string& message) {
   return message.substr(dash + 1);
 }
 
+bool SaveModified(CDidDoc& doc, EditorUserInterface& ui, const std::function<bool()>& save) {
+  if (!doc.Modified()) return true;
+  switch (ui.Ask(msg::kModifiedNotSaved, kProgramTitle, Buttons::kYesNoCancel, MessageIcon::kExclamation)) {
+    case Answer::kYes: return save();
+    case Answer::kNo: doc.SetModified(false); return true;
+    default: return false;
+  }
+}
+
 bool RunReload(CDidDoc& doc, EditorUserInterface& ui, const std::function<bool()>& save,
                const std::function<void()>& reload) {
   if (doc.PollRecordTotal() == 0) {
     ui.ShowMessage(msg::kReloadNothing, kProgramTitle, MessageIcon::kExclamation);
     return false;
   }
-  if (doc.Modified()) {
-    switch (ui.Ask(msg::kReloadModified, kProgramTitle, Buttons::kYesNoCancel, MessageIcon::kExclamation)) {
-      case Answer::kYes:
-        // A save that failed or was cancelled leaves the driver as it is.
-        if (!save()) return false;
-        break;
-      case Answer::kNo: doc.SetModified(false); break;
-      default: return false;
-    }
-  }
+  // A save that failed or was cancelled leaves the driver as it is.
+  if (!SaveModified(doc, ui, save)) return false;
   reload();
   ui.ShowMessage(msg::kReloadComplete, kProgramTitle, MessageIcon::kInformation);
   doc.SetReloadPending(false);

@@ -94,6 +94,11 @@ class MessageLines {
 // "-"; what follows that "-"), or nothing.
 std::optional<std::string> LearnedText(const std::string& message);
 
+// Unsaved changes, before New, Open and Reload: Yes saves (`save`, false
+// when the save failed or was cancelled), No drops the changes, Cancel ends.
+// False when the command is not to go on.
+bool SaveModified(CDidDoc& doc, EditorUserInterface& ui, const std::function<bool()>& save);
+
 // Reload: the steps around the driver's stop and start. `save` saves the
 // document to its path (the File command, with its own dialogs); `reload`
 // stops and starts the driver on the saved file. False when nothing was
