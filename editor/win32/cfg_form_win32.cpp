@@ -58,18 +58,18 @@ void SetUpGrid(HWND grid) {
   for (int column = 0; column < IDS_COLUMN_COUNT; ++column) {
     char title[64] = {};
     LoadStringA(GetModuleHandleA(nullptr), static_cast<UINT>(IDS_COLUMN_FIRST + column), title, sizeof title);
-    LVCOLUMNA spec{};
-    spec.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM | LVCF_FMT;
-    spec.fmt = LVCFMT_LEFT;
+    LVCOLUMNA heading{};
+    heading.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM | LVCF_FMT;
+    heading.fmt = LVCFMT_LEFT;
     if (column < static_cast<int>(kColumnIcons.size())) {
-      spec.mask |= LVCF_IMAGE;
-      spec.fmt |= LVCFMT_IMAGE;
-      spec.iImage = column;
+      heading.mask |= LVCF_IMAGE;
+      heading.fmt |= LVCFMT_IMAGE;
+      heading.iImage = column;
     }
-    spec.cx = width;
-    spec.pszText = title;
-    spec.iSubItem = column;
-    SendMessageA(grid, LVM_INSERTCOLUMNA, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&spec));
+    heading.cx = width;
+    heading.pszText = title;
+    heading.iSubItem = column;
+    SendMessageA(grid, LVM_INSERTCOLUMNA, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&heading));
   }
 }
 

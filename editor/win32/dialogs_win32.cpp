@@ -99,6 +99,8 @@ INT_PTR CALLBACK AddDeviceProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
 struct PortContext {
   PortSettingsModel& model;
   LinkRole mode;
+  // Set as the dialog closes: the fields' last focus losses change nothing.
+  bool closing = false;
 };
 
 constexpr std::array<std::pair<int, PortSettingsModel::Field>, 3> kPortFields{{
@@ -129,7 +131,7 @@ INT_PTR CALLBACK PortSettingsProc(HWND dialog, UINT message, WPARAM wParam, LPAR
     case WM_COMMAND: {
       const int id = LOWORD(wParam);
       const int code = HIWORD(wParam);
-      if (code == EN_KILLFOCUS) {
+      if (code == EN_KILLFOCUS && !context->closing) {
         for (const auto& [field, which] : kPortFields) {
           if (field != id) continue;
           if (!context->model.Commit(context->mode, which, ItemText(dialog, id))) {
@@ -160,9 +162,13 @@ INT_PTR CALLBACK PortSettingsProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         case IDOK:
           if (!OkHasFocus(dialog)) return TRUE;
           if (context->mode == LinkRole::kPrimary && !context->model.Accept()) return TRUE;
+          context->closing = true;
           EndDialog(dialog, IDOK);
           return TRUE;
-        case IDCANCEL: EndDialog(dialog, IDCANCEL); return TRUE;
+        case IDCANCEL:
+          context->closing = true;
+          EndDialog(dialog, IDCANCEL);
+          return TRUE;
         case ID_DIALOG_HELP: OpenHelpTopic(dialog, HELP_TOPIC_PORT_SETTINGS); return TRUE;
         default: break;
       }
@@ -190,6 +196,8 @@ constexpr std::array<std::pair<int, PollField>, 6> kPollFields{{
 struct PollContext {
   PollRecordEditModel& model;
   PollRecordEditModel::Fields shown;
+  // While fields are filled, and once the dialog closes, focus losses
+  // change nothing.
   bool showing = false;
 };
 
@@ -268,9 +276,13 @@ INT_PTR CALLBACK PollRecordProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         case IDOK:
           if (!OkHasFocus(dialog)) return TRUE;
           context->model.Accept();
+          context->showing = true;
           EndDialog(dialog, IDOK);
           return TRUE;
-        case IDCANCEL: EndDialog(dialog, IDCANCEL); return TRUE;
+        case IDCANCEL:
+          context->showing = true;
+          EndDialog(dialog, IDCANCEL);
+          return TRUE;
         case IDC_POLL_NEW:
           context->model.New();
           ShowPollFields(dialog, *context);
@@ -278,6 +290,7 @@ INT_PTR CALLBACK PollRecordProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
           return TRUE;
         case IDC_POLL_DELETE:
           context->model.Delete();
+          context->showing = true;
           EndDialog(dialog, IDOK);
           return TRUE;
         case ID_DIALOG_HELP: OpenHelpTopic(dialog, HELP_TOPIC_POLL_RECORD); return TRUE;

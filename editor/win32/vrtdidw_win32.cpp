@@ -355,6 +355,13 @@ bool Save() {
   return saved;
 }
 
+// A property field being typed in takes effect when it loses the focus:
+// before a save, a reload or the exit, the focus leaves it.
+void TakeFieldBeingTyped() {
+  HWND focus = GetFocus();
+  if (focus != nullptr && IsChild(app->form, focus)) SetFocus(app->frame);
+}
+
 bool SaveModified() { return editor::SaveModified(app->doc, app->ui, [] { return Save(); }); }
 
 void OpenPath(const std::string& path) {
@@ -430,6 +437,7 @@ void HelpOnFocus() {
 }
 
 void OnCommand(int id) {
+  TakeFieldBeingTyped();
   if (id >= ID_CHANNEL_FIRST && id <= ID_CHANNEL_LAST) {
     app->view.SelectChannel(id - ID_CHANNEL_FIRST);
     ShowChannel();
@@ -538,6 +546,7 @@ void MessageTick() {
 
 // True when the window may close.
 bool OnClose() {
+  TakeFieldBeingTyped();
   ExitChoice choice = ChooseExit(app->doc);
   if (choice.dropChanges) app->doc.SetModified(false);
   if (!choice.closeNow) {
