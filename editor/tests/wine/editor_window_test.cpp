@@ -129,8 +129,30 @@ class EditorWindow : public ::testing::Test {
     SendMessageTimeoutA(frame, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result);
   }
 
+  // What `read` gives once it equals `expected`, or its last value after
+  // 10 s: the editor handles what was posted to it in its own time.
+  template <typename Read, typename Value>
+  static Value Shown(Read read, const Value& expected) {
+    Value last{};
+    WaitFor(
+        [&] {
+          last = read();
+          return last == expected;
+        },
+        10s);
+    return last;
+  }
+  std::vector<std::string> NamesShown(const std::vector<std::string>& expected) {
+    return Shown([&] { return DeviceNames(); }, expected);
+  }
+  int RowsShown(int expected) {
+    return Shown([&] { return Rows(); }, expected);
+  }
+  int ChosenShown(HWND dialog, int id, int expected) {
+    return Shown([&] { return Chosen(dialog, id); }, expected);
+  }
+
   std::vector<std::string> DeviceNames() {
-    Settle();
     HWND list = GetDlgItem(form, IDC_DEVICE_LIST);
     std::vector<std::string> names;
     const LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
@@ -218,8 +240,8 @@ TEST_F(EditorWindow, TheViewAndItsDialogsWorkAsAPersonUsesThem) {
   EXPECT_EQ(Answer("nio_map_hdr"), "nio_map_hdr() failed");
   EXPECT_EQ(Answer("nio_map_hdr"), "nio_map_hdr() failed");
   // The start-up file: the demo plant, channel 1.
-  EXPECT_EQ(DeviceNames(), (std::vector<std::string>{"PUMPS", "EVR1"}));
-  EXPECT_EQ(Rows(), 2);
+  EXPECT_EQ(NamesShown((std::vector<std::string>{"PUMPS", "EVR1"})), (std::vector<std::string>{"PUMPS", "EVR1"}));
+  EXPECT_EQ(RowsShown(2), 2);
   EXPECT_EQ(Row(0), (std::vector<std::string>{"1", "DIT:0", "DIT:7", "8", "Unsigned", "     0.5", "Disabled",
                                               "Disabled", "    0.0"}));
   SetWindowPos(frame, nullptr, 0, 0, 760, 560, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -228,17 +250,17 @@ TEST_F(EditorWindow, TheViewAndItsDialogsWorkAsAPersonUsesThem) {
 
   // Port Settings of channel 2 (card 3): card 1 is channel 1's.
   Command(ID_CHANNEL_2);
-  EXPECT_EQ(DeviceNames(), (std::vector<std::string>{"TURBINE", "VALVES", "TORA"}));
+  EXPECT_EQ(NamesShown((std::vector<std::string>{"TURBINE", "VALVES", "TORA"})), (std::vector<std::string>{"TURBINE", "VALVES", "TORA"}));
   Command(ID_CHANNEL_SETUP);
   HWND port = WaitForDialog("Channel 2 Communication Settings", IDC_CARD_NO);
   ASSERT_NE(port, nullptr);
-  EXPECT_EQ(Chosen(port, IDC_CARD_NO), 3);
+  EXPECT_EQ(ChosenShown(port, IDC_CARD_NO, 3), 3);
   EXPECT_EQ(ControlText(port, IDC_RETRIES), "3");
   testing::Screenshot(kScreens, port, "editor-2-port-settings");
   Choose(port, IDC_CARD_NO, 1);
   EXPECT_EQ(Answer("Port already", IDOK), "Port already in use on Channel 1");
   Settle();
-  EXPECT_EQ(Chosen(port, IDC_CARD_NO), 3);
+  EXPECT_EQ(ChosenShown(port, IDC_CARD_NO, 3), 3);
   Enter(port, IDC_RETRIES, "12");
   EXPECT_EQ(Answer("Invalid Retry"), "Invalid Retry Value (Valid Range 0 - 9)");
   EXPECT_TRUE(WaitFor([&] { return ControlText(port, IDC_RETRIES) == "3"; }, 5s));
@@ -255,20 +277,22 @@ TEST_F(EditorWindow, TheViewAndItsDialogsWorkAsAPersonUsesThem) {
 
   // A new document: channel 5 creates channels 2 to 5.
   Command(ID_FILE_NEW);
-  EXPECT_EQ(DeviceNames(), std::vector<std::string>{"D10"});
+  EXPECT_EQ(NamesShown(std::vector<std::string>{"D10"}), std::vector<std::string>{"D10"});
   Command(ID_CHANNEL_5);
-  EXPECT_EQ(DeviceNames(), std::vector<std::string>{"D50"});
+  EXPECT_EQ(NamesShown(std::vector<std::string>{"D50"}), std::vector<std::string>{"D50"});
   for (int channel : {ID_CHANNEL_2, ID_CHANNEL_3, ID_CHANNEL_4}) {
     Command(channel);
-    EXPECT_EQ(DeviceNames(), std::vector<std::string>{"D" + std::to_string(channel - ID_CHANNEL_1 + 1) + "0"});
+    EXPECT_EQ(NamesShown(std::vector<std::string>{"D" + std::to_string(channel - ID_CHANNEL_1 + 1) + "0"}), std::vector<std::string>{"D" + std::to_string(channel - ID_CHANNEL_1 + 1) + "0"});
   }
   Command(ID_CHANNEL_5);
   Settle();
-  EXPECT_EQ(SendMessageA(GetDlgItem(frame, IDW_CHANNEL_TOOLBAR), TB_ISBUTTONCHECKED, ID_CHANNEL_5, 0), TRUE);
+  EXPECT_TRUE(WaitFor(
+      [&] { return SendMessageA(GetDlgItem(frame, IDW_CHANNEL_TOOLBAR), TB_ISBUTTONCHECKED, ID_CHANNEL_5, 0) != 0; },
+      10s));
 
   // Deleting the only device leaves a default one.
   PostMessageA(GetDlgItem(form, IDC_DEVICE_DELETE), BM_CLICK, 0, 0);
-  EXPECT_EQ(DeviceNames(), std::vector<std::string>{"D50"});
+  EXPECT_EQ(NamesShown(std::vector<std::string>{"D50"}), std::vector<std::string>{"D50"});
 
   // Add Device: a taken name is refused and the dialog stays open.
   PostMessageA(GetDlgItem(form, IDC_DEVICE_ADD), BM_CLICK, 0, 0);
@@ -283,7 +307,7 @@ TEST_F(EditorWindow, TheViewAndItsDialogsWorkAsAPersonUsesThem) {
   SendDlgItemMessageA(add, IDC_ADD_DEVICE_NAME, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("pump1"));
   Click(add, IDOK);
   ASSERT_TRUE(Closed(add));
-  EXPECT_EQ(DeviceNames(), (std::vector<std::string>{"D50", "PUMP1"}));
+  EXPECT_EQ(NamesShown((std::vector<std::string>{"D50", "PUMP1"})), (std::vector<std::string>{"D50", "PUMP1"}));
 
   // A poll record: double-click below the last row.
   DoubleClickGrid(200);
@@ -301,7 +325,7 @@ TEST_F(EditorWindow, TheViewAndItsDialogsWorkAsAPersonUsesThem) {
   Click(record, IDOK);
   ASSERT_TRUE(Closed(record));
   Settle();
-  ASSERT_EQ(Rows(), 1);
+  ASSERT_EQ(RowsShown(1), 1);
   EXPECT_EQ(Row(0)[1], "DIT:0");
   EXPECT_EQ(Row(0)[5], "Disabled");
   EXPECT_EQ(StateIcon(0), 4);  // never read
@@ -317,7 +341,7 @@ TEST_F(EditorWindow, TheViewAndItsDialogsWorkAsAPersonUsesThem) {
   Click(record, IDCANCEL);
   ASSERT_TRUE(Closed(record));
   Settle();
-  EXPECT_EQ(Rows(), 1);
+  EXPECT_EQ(RowsShown(1), 1);
 
   // A card used by channel 3 is refused with its channel's number.
   Command(ID_CHANNEL_3);
@@ -335,7 +359,7 @@ TEST_F(EditorWindow, TheViewAndItsDialogsWorkAsAPersonUsesThem) {
   Choose(port, IDC_CARD_NO, 2);
   EXPECT_EQ(Answer("Port already"), "Port already in use on Channel 3");
   Settle();
-  EXPECT_EQ(Chosen(port, IDC_CARD_NO), 0);
+  EXPECT_EQ(ChosenShown(port, IDC_CARD_NO, 0), 0);
   // OK without a card asks; Cancel keeps the dialog open.
   Click(port, IDOK);
   EXPECT_EQ(Answer("A Port Number", IDCANCEL),
@@ -394,7 +418,7 @@ TEST_F(EditorWindow, SaveAndReloadFollowTheRunningDriverAndASecondEditorEnds) {
   SendDlgItemMessageA(add, IDC_ADD_DEVICE_NAME, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("PUMP2"));
   Click(add, IDOK);
   ASSERT_TRUE(Closed(add));
-  EXPECT_EQ(DeviceNames(), (std::vector<std::string>{"PUMPS", "EVR1", "PUMP2"}));
+  EXPECT_EQ(NamesShown((std::vector<std::string>{"PUMPS", "EVR1", "PUMP2"})), (std::vector<std::string>{"PUMPS", "EVR1", "PUMP2"}));
   Enter(form, IDC_PRIMARY_STATION, "5");
   EXPECT_EQ(ControlText(form, IDC_PRIMARY_STATION), "5");
   Choose(form, IDC_HARDWARE, static_cast<int>(SendDlgItemMessageA(form, IDC_HARDWARE, CB_FINDSTRINGEXACT,
@@ -409,12 +433,14 @@ TEST_F(EditorWindow, SaveAndReloadFollowTheRunningDriverAndASecondEditorEnds) {
   Click(record, IDOK);
   ASSERT_TRUE(Closed(record));
   Settle();
-  ASSERT_EQ(Rows(), 1);
+  ASSERT_EQ(RowsShown(1), 1);
   EXPECT_EQ(StateIcon(0), 4);
 
   // Save writes the start-up file (no question: the path is the one
   // registered), as the command-line tool reads it back.
+  const std::string before = ReadFile(plant);
   Command(ID_FILE_SAVE);
+  EXPECT_TRUE(WaitFor([&] { return ReadFile(plant) != before; }, 20s));
   Settle();
   const std::string dump = RunTool("dump \"" + plant + "\"");
   EXPECT_NE(dump.find("Device 2 \"PUMP2\""), std::string::npos) << dump;
