@@ -193,7 +193,7 @@ void OpenHelpTopic(HWND owner, unsigned topic) {
   const std::string stem = program.substr(0, 3);
   const std::string helpFile = stem + "DOC.HLP";
   if (GetFileAttributesA(helpFile.c_str()) != INVALID_FILE_ATTRIBUTES) {
-    WinHelpA(owner, helpFile.c_str(), HELP_CONTEXT, topic);
+    WinHelpA(owner, helpFile.c_str(), topic == kHelpContents ? HELP_CONTENTS : HELP_CONTEXT, topic);
     return;
   }
   const std::string page = ProgramDirectory() + "\\" + stem + "DOC.htm";
@@ -201,7 +201,7 @@ void OpenHelpTopic(HWND owner, unsigned topic) {
     MessageBoxA(owner, ("The help file " + page + " is missing.").c_str(), kProgramTitle, MB_OK | MB_ICONEXCLAMATION);
     return;
   }
-  std::string url = "file:///" + page + "#" + std::to_string(topic);
+  std::string url = "file:///" + page + "#" + (topic == kHelpContents ? "contents" : std::to_string(topic));
   for (char& c : url) {
     if (c == '\\') c = '/';
   }

@@ -53,7 +53,9 @@ class MappedLiveImage : public LiveImage {
 void ReloadConfiguration(const std::string& path, const char* acronym);
 
 // Help: the help file's topic when VRTDOC.HLP is there, else the HTML help
-// beside the program at the topic's anchor.
+// beside the program at the topic's anchor; kHelpContents opens the
+// contents.
+inline constexpr unsigned kHelpContents = 0;
 void OpenHelpTopic(HWND owner, unsigned topic);
 
 // Colours: light grey under black text in the view and the dialogs.

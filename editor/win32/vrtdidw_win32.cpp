@@ -464,7 +464,7 @@ void OnCommand(int id) {
     case ID_OPTIONS_DISABLE_COMMS_ALARMS: app->view.ToggleDisableCommsAlarms(); break;
     case ID_OPTIONS_LEARN_ADDRESSES: app->view.ToggleLearnAddresses(); break;
     case ID_OPTIONS_SAVE_LOG_FILE: CommandSaveLogFile(); break;
-    case ID_HELP_CONTENTS: OpenHelpTopic(app->frame, 0); break;
+    case ID_HELP_CONTENTS: OpenHelpTopic(app->frame, kHelpContents); break;
     case ID_HELP_PROCEDURES: OpenHelpTopic(app->frame, HELP_TOPIC_PROCEDURES); break;
     case ID_HELP_COMMANDS: OpenHelpTopic(app->frame, HELP_TOPIC_COMMANDS); break;
     case ID_HELP_KEYBOARD: OpenHelpTopic(app->frame, HELP_TOPIC_KEYBOARD); break;
