@@ -33,36 +33,6 @@ UINT IconFlags(MessageIcon icon) {
   return 0;
 }
 
-// The default value of `subkey` under `root`\`key`, or nothing.
-std::optional<std::string> ReadDefaultValue(HKEY root, const std::string& key) {
-  HKEY handle = nullptr;
-  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return std::nullopt;
-  char value[1024] = {};
-  DWORD size = sizeof value - 1;
-  DWORD type = 0;
-  const LONG result = RegQueryValueExA(handle, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
-  RegCloseKey(handle);
-  if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return std::nullopt;
-  return std::string(value);
-}
-
-bool WriteStringValue(HKEY root, const std::string& key, const char* name, const std::string& value) {
-  HKEY handle = nullptr;
-  if (RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle, nullptr) != ERROR_SUCCESS) {
-    return false;
-  }
-  const LONG result = RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                                     static_cast<DWORD>(value.size() + 1));
-  RegCloseKey(handle);
-  return result == ERROR_SUCCESS;
-}
-
-std::string ProgramDirectory() {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string full(path);
-  return full.substr(0, full.find_last_of('\\'));
-}
 
 }  // namespace
 
@@ -108,37 +78,31 @@ std::optional<std::string> RegistrySettings::DriverExe() {
   return value;
 }
 
+std::optional<std::string> RegistrySettings::HostKey() { return HostRegistryKey(DriverExe().value_or("")); }
+
 std::string RegistrySettings::HostValue(const std::string& name) {
-  const std::optional<std::string> driver = DriverExe();
-  const std::optional<std::string> key = HostRegistryKey(driver.value_or(""));
+  const std::optional<std::string> key = HostKey();
   if (!key) return {};
-  return ReadDefaultValue(HKEY_CLASSES_ROOT, *key + "\\" + name).value_or("");
+  return ReadString(HKEY_CLASSES_ROOT, *key + "\\" + name, "").value_or("");
 }
 
 std::string RegistrySettings::WindowRegistration() {
-  const std::optional<std::string> key = HostRegistryKey(DriverExe().value_or(""));
-  if (key) return ReadDefaultValue(HKEY_CLASSES_ROOT, *key + "\\" + kWindowRegistrationName).value_or("");
-  HKEY handle = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, kProductUserKey, 0, KEY_READ, &handle) != ERROR_SUCCESS) return {};
-  char value[64] = {};
-  DWORD size = sizeof value - 1;
-  const LONG result =
-      RegQueryValueExA(handle, kWindowRegistrationName, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
-  RegCloseKey(handle);
-  return result == ERROR_SUCCESS ? std::string(value) : std::string();
+  const std::optional<std::string> key = HostKey();
+  if (key) return ReadString(HKEY_CLASSES_ROOT, *key + "\\" + kWindowRegistrationName, "").value_or("");
+  return ReadString(HKEY_CURRENT_USER, kProductUserKey, kWindowRegistrationName).value_or("");
 }
 
 void RegistrySettings::SetWindowRegistration(const std::string& value) {
-  const std::optional<std::string> key = HostRegistryKey(DriverExe().value_or(""));
+  const std::optional<std::string> key = HostKey();
   if (key) {
-    WriteStringValue(HKEY_CLASSES_ROOT, *key + "\\" + kWindowRegistrationName, nullptr, value);
+    WriteString(HKEY_CLASSES_ROOT, *key + "\\" + kWindowRegistrationName, "", value);
   } else {
-    WriteStringValue(HKEY_CURRENT_USER, kProductUserKey, kWindowRegistrationName, value);
+    WriteString(HKEY_CURRENT_USER, kProductUserKey, kWindowRegistrationName, value);
   }
 }
 
 void RegistrySettings::DeleteWindowRegistration() {
-  const std::optional<std::string> key = HostRegistryKey(DriverExe().value_or(""));
+  const std::optional<std::string> key = HostKey();
   HKEY handle = nullptr;
   if (key) {
     if (RegOpenKeyExA(HKEY_CLASSES_ROOT, (*key + "\\" + kWindowRegistrationName).c_str(), 0, KEY_SET_VALUE,
@@ -196,7 +160,7 @@ void OpenHelpTopic(HWND owner, unsigned topic) {
     WinHelpA(owner, helpFile.c_str(), topic == kHelpContents ? HELP_CONTENTS : HELP_CONTEXT, topic);
     return;
   }
-  const std::string page = ProgramDirectory() + "\\" + stem + "DOC.htm";
+  const std::string page = ModuleDirectory() + "\\" + stem + "DOC.htm";
   if (GetFileAttributesA(page.c_str()) == INVALID_FILE_ATTRIBUTES) {
     MessageBoxA(owner, ("The help file " + page + " is missing.").c_str(), kProgramTitle, MB_OK | MB_ICONEXCLAMATION);
     return;

@@ -37,6 +37,10 @@ class RegistrySettings : public EditorSettings {
   std::string WindowRegistration();
   void SetWindowRegistration(const std::string& value);
   void DeleteWindowRegistration();
+
+ private:
+  // The host's registry key, from the driver's path.
+  std::optional<std::string> HostKey();
 };
 
 // The live image through the mapping library's editor build.

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace vrt {
@@ -24,9 +26,18 @@ std::string SystemErrorText(DWORD error);
 
 // This program's file name (the module path after its last backslash).
 std::string ModuleFileName();
+// This program's directory (the module path before its last backslash).
+std::string ModuleDirectory();
 
 // A string value under HKEY_LOCAL_MACHINE\Software\Kalvento\Tavex\Config,
 // read into a buffer of 128 bytes as the programs always have.
 bool ReadConfigRegistryString(const char* valueName, std::string* value);
+
+// String and count (REG_DWORD) values under `root`\`key`; an empty `name`
+// is the key's default value. Writing creates the key.
+std::optional<std::string> ReadString(HKEY root, const std::string& key, const std::string& name);
+bool WriteString(HKEY root, const std::string& key, const std::string& name, const std::string& value);
+std::optional<std::uint32_t> ReadCount(HKEY root, const std::string& key, const std::string& name);
+bool KeyExists(HKEY root, const std::string& key);
 
 }  // namespace vrt

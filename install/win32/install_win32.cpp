@@ -31,52 +31,7 @@ void PrintError(const std::string& text) {
   WriteFile(out, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
 
-std::string OwnDirectory() {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  return WithTrailingBackslash(DirectoryOf(path));
-}
-
-std::optional<std::string> ReadString(HKEY root, const std::string& key, const std::string& name) {
-  char value[2048];
-  DWORD size = sizeof value - 1;
-  DWORD type = 0;
-  HKEY handle = nullptr;
-  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return std::nullopt;
-  const LONG result = RegQueryValueExA(handle, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
-  RegCloseKey(handle);
-  if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return std::nullopt;
-  value[size] = '\0';
-  return std::string(value);
-}
-
-bool WriteString(HKEY root, const std::string& key, const std::string& name, const std::string& value) {
-  HKEY handle = nullptr;
-  if (RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle, nullptr) != ERROR_SUCCESS) {
-    return false;
-  }
-  const LONG result = RegSetValueExA(handle, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                                     static_cast<DWORD>(value.size() + 1));
-  RegCloseKey(handle);
-  return result == ERROR_SUCCESS;
-}
-
-std::optional<std::uint32_t> ReadCount(HKEY root, const std::string& key, const std::string& name) {
-  HKEY handle = nullptr;
-  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return std::nullopt;
-  DWORD value = 0, size = sizeof value, type = 0;
-  const LONG result = RegQueryValueExA(handle, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-  RegCloseKey(handle);
-  if (result != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value) return std::nullopt;
-  return value;
-}
-
-bool KeyExists(HKEY root, const std::string& key) {
-  HKEY handle = nullptr;
-  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
-  RegCloseKey(handle);
-  return true;
-}
+std::string OwnDirectory() { return WithTrailingBackslash(ModuleDirectory()); }
 
 void DeleteEmptyKeys(const std::string& key, const std::string& stop) {
   std::string current = key;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "install_rules.h"
+#include "win32_util.h"
 
 namespace vrt::install {
 
@@ -55,11 +56,6 @@ void PrintError(const std::string& text);
 // The program's own directory, with a trailing backslash.
 std::string OwnDirectory();
 
-// HKEY_LOCAL_MACHINE (or `root`) string and count values.
-std::optional<std::string> ReadString(HKEY root, const std::string& key, const std::string& name);
-bool WriteString(HKEY root, const std::string& key, const std::string& name, const std::string& value);
-std::optional<std::uint32_t> ReadCount(HKEY root, const std::string& key, const std::string& name);
-bool KeyExists(HKEY root, const std::string& key);
 // Deletes `key` and then its parents up to (not including) `stop` while they
 // have neither values nor subkeys.
 void DeleteEmptyKeys(const std::string& key, const std::string& stop);

@@ -34,37 +34,6 @@ HRESULT CreateServer(ComPtr<IOPCServer>& server, DWORD context) {
   return CoCreateInstance(clsid, nullptr, context, IID_IOPCServer, server.OutVoid());
 }
 
-std::optional<std::string> ReadString(HKEY root, const std::string& key, const char* name) {
-  char value[1024] = {};
-  DWORD size = sizeof value - 1;
-  DWORD type = 0;
-  HKEY handle = nullptr;
-  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return std::nullopt;
-  const LONG result = RegQueryValueExA(handle, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
-  RegCloseKey(handle);
-  if (result != ERROR_SUCCESS || type != REG_SZ) return std::nullopt;
-  return std::string(value);
-}
-
-std::optional<DWORD> ReadDword(HKEY root, const std::string& key, const char* name) {
-  DWORD value = 0;
-  DWORD size = sizeof value;
-  DWORD type = 0;
-  HKEY handle = nullptr;
-  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return std::nullopt;
-  const LONG result = RegQueryValueExA(handle, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-  RegCloseKey(handle);
-  if (result != ERROR_SUCCESS || type != REG_DWORD) return std::nullopt;
-  return value;
-}
-
-bool KeyExists(HKEY root, const std::string& key) {
-  HKEY handle = nullptr;
-  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
-  RegCloseKey(handle);
-  return true;
-}
-
 void WriteDword(HKEY root, const std::string& key, const char* name, DWORD value) {
   HKEY handle = nullptr;
   RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr);

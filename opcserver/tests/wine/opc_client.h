@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "opc_da.h"
+#include "win32_util.h"
 
 namespace vrt::testing {
 
@@ -62,9 +63,8 @@ int RunRegsvr32(bool unregister, const std::string& library = ServerLibrary());
 // surrogate process).
 HRESULT CreateServer(ComPtr<IOPCServer>& server, DWORD context = CLSCTX_INPROC_SERVER);
 
-std::optional<std::string> ReadString(HKEY root, const std::string& key, const char* name);
-std::optional<DWORD> ReadDword(HKEY root, const std::string& key, const char* name);
-bool KeyExists(HKEY root, const std::string& key);
+// Registry values are read with the suite's ReadString, ReadCount and
+// KeyExists (win32_util.h).
 void WriteDword(HKEY root, const std::string& key, const char* name, DWORD value);
 
 // Adds a group and returns its item management interface.

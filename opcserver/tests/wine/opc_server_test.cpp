@@ -56,44 +56,43 @@ class OpcServerObject : public ::testing::Test {
 
 TEST(OpcRegistration, RegistrationWritesEveryEntryKeepsChangedSettingsAndUnregistrationRemovesThem) {
   ASSERT_EQ(testing::RunRegsvr32(true), 0);
-  EXPECT_FALSE(testing::KeyExists(HKEY_CLASSES_ROOT, "Kalvento.Tavex"));
-  EXPECT_FALSE(testing::KeyExists(HKEY_CLASSES_ROOT, kClsidKey));
-  EXPECT_FALSE(testing::KeyExists(HKEY_LOCAL_MACHINE, "Software\\Kalvento\\Tavex\\OPC"));
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "Kalvento.Tavex"));
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClsidKey));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\Kalvento\\Tavex\\OPC"));
 
   ASSERT_EQ(testing::RunRegsvr32(false), 0);
-  using testing::ReadString;
-  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, "Kalvento.Tavex.6.9.6", nullptr), kDescription);
-  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, "Kalvento.Tavex.6.9.6\\CLSID", nullptr),
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, "Kalvento.Tavex.6.9.6", ""), kDescription);
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, "Kalvento.Tavex.6.9.6\\CLSID", ""),
             "{5C1E7A42-9B3D-4F60-A8E2-3D71C0B94F15}");
-  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, "Kalvento.Tavex", nullptr), kDescription);
-  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, "Kalvento.Tavex\\CurVer", nullptr), "Kalvento.Tavex.6.9.6");
-  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, "Kalvento.Tavex\\OPC\\Vendor", nullptr), "www.kalvento.com");
-  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, kClsidKey, nullptr), kDescription);
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, "Kalvento.Tavex", ""), kDescription);
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, "Kalvento.Tavex\\CurVer", ""), "Kalvento.Tavex.6.9.6");
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, "Kalvento.Tavex\\OPC\\Vendor", ""), "www.kalvento.com");
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, kClsidKey, ""), kDescription);
   EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, kClsidKey, "AppID"), "{5C1E7A42-9B3D-4F60-A8E2-3D71C0B94F15}");
-  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, std::string(kClsidKey) + "\\ProgID", nullptr), "Kalvento.Tavex.6.9.6");
-  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, std::string(kClsidKey) + "\\VersionIndependentProgID", nullptr),
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, std::string(kClsidKey) + "\\ProgID", ""), "Kalvento.Tavex.6.9.6");
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, std::string(kClsidKey) + "\\VersionIndependentProgID", ""),
             "Kalvento.Tavex");
-  EXPECT_TRUE(testing::KeyExists(HKEY_CLASSES_ROOT, std::string(kClsidKey) + "\\NotInsertable"));
-  const auto module = ReadString(HKEY_CLASSES_ROOT, std::string(kClsidKey) + "\\InprocServer32", nullptr);
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, std::string(kClsidKey) + "\\NotInsertable"));
+  const auto module = ReadString(HKEY_CLASSES_ROOT, std::string(kClsidKey) + "\\InprocServer32", "");
   ASSERT_TRUE(module);
   EXPECT_EQ(CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, module->c_str(), -1, testing::ServerLibrary().c_str(), -1),
             CSTR_EQUAL)
       << *module;
   EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, std::string(kClsidKey) + "\\InprocServer32", "ThreadingModel"), "Free");
-  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, kAppIdKey, nullptr), kDescription);
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, kAppIdKey, ""), kDescription);
   EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, kAppIdKey, "DllSurrogate"), "");
-  EXPECT_EQ(testing::ReadDword(HKEY_CLASSES_ROOT, kAppIdKey, "AuthenticationLevel"), 0u);
+  EXPECT_EQ(ReadCount(HKEY_CLASSES_ROOT, kAppIdKey, "AuthenticationLevel"), 0u);
   // Both categories, through the system's component categories manager.
-  EXPECT_TRUE(testing::KeyExists(HKEY_CLASSES_ROOT, std::string(kClsidKey) +
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, std::string(kClsidKey) +
                                                         "\\Implemented Categories\\{63D5F430-CFE4-11D1-B2C8-0060083BA1FB}"));
-  EXPECT_TRUE(testing::KeyExists(HKEY_CLASSES_ROOT, std::string(kClsidKey) +
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, std::string(kClsidKey) +
                                                         "\\Implemented Categories\\{63D5F432-CFE4-11D1-B2C8-0060083BA1FB}"));
-  EXPECT_TRUE(testing::KeyExists(HKEY_CLASSES_ROOT, "Component Categories\\{63D5F432-CFE4-11D1-B2C8-0060083BA1FB}"));
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "Component Categories\\{63D5F432-CFE4-11D1-B2C8-0060083BA1FB}"));
   // The settings, as the built-in defaults.
-  EXPECT_EQ(testing::ReadDword(HKEY_LOCAL_MACHINE, kServerDefaultsKey, "ThreadSleepTime"), 100u);
-  EXPECT_EQ(testing::ReadDword(HKEY_LOCAL_MACHINE, kServerDefaultsKey, "ThreadPriority"), 7u);
-  EXPECT_EQ(testing::ReadDword(HKEY_LOCAL_MACHINE, kItemDefaultsKey, "AutoStart"), 1u);
-  EXPECT_EQ(testing::ReadDword(HKEY_LOCAL_MACHINE, kItemDefaultsKey, "StringLength"), 20u);
+  EXPECT_EQ(ReadCount(HKEY_LOCAL_MACHINE, kServerDefaultsKey, "ThreadSleepTime"), 100u);
+  EXPECT_EQ(ReadCount(HKEY_LOCAL_MACHINE, kServerDefaultsKey, "ThreadPriority"), 7u);
+  EXPECT_EQ(ReadCount(HKEY_LOCAL_MACHINE, kItemDefaultsKey, "AutoStart"), 1u);
+  EXPECT_EQ(ReadCount(HKEY_LOCAL_MACHINE, kItemDefaultsKey, "StringLength"), 20u);
   EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kItemDefaultsKey, "SignalConditioning"), "NONE");
   EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kItemDefaultsKey, "LoEGU"), "0.0");
   EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kItemDefaultsKey, "HiEGU"), "65535.0");
@@ -104,17 +103,17 @@ TEST(OpcRegistration, RegistrationWritesEveryEntryKeepsChangedSettingsAndUnregis
   testing::WriteDword(HKEY_LOCAL_MACHINE, kServerDefaultsKey, "ThreadSleepTime", 250);
   testing::SetMachineValue(kGroupDefaultsKey, "GeneratedGroupName", "Grp");
   ASSERT_EQ(testing::RunRegsvr32(false), 0);
-  EXPECT_EQ(testing::ReadDword(HKEY_LOCAL_MACHINE, kServerDefaultsKey, "ThreadSleepTime"), 250u);
+  EXPECT_EQ(ReadCount(HKEY_LOCAL_MACHINE, kServerDefaultsKey, "ThreadSleepTime"), 250u);
   EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kGroupDefaultsKey, "GeneratedGroupName"), "Grp");
 
   ASSERT_EQ(testing::RunRegsvr32(true), 0);
   for (const char* key : {"Kalvento.Tavex", "Kalvento.Tavex.6.9.6", kClsidKey, kAppIdKey}) {
-    EXPECT_FALSE(testing::KeyExists(HKEY_CLASSES_ROOT, key)) << key;
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key)) << key;
   }
-  EXPECT_FALSE(testing::KeyExists(HKEY_LOCAL_MACHINE, "Software\\Kalvento\\Tavex\\OPC"));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\Kalvento\\Tavex\\OPC"));
   // Leave it registered with its defaults for the other tests.
   ASSERT_EQ(testing::RunRegsvr32(false), 0);
-  EXPECT_EQ(testing::ReadDword(HKEY_LOCAL_MACHINE, kServerDefaultsKey, "ThreadSleepTime"), 100u);
+  EXPECT_EQ(ReadCount(HKEY_LOCAL_MACHINE, kServerDefaultsKey, "ThreadSleepTime"), 100u);
 }
 
 TEST(OpcClassObject, OtherClassesAndAggregationAreRefusedAndLiveServersKeepTheLibrary) {
