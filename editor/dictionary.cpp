@@ -78,6 +78,12 @@ std::vector<std::pair<std::string, int>> CDictionary::ComboItems() const {
   return items;
 }
 
+std::vector<std::string> CDictionary::ComboTexts() const {
+  std::vector<std::string> texts;
+  for (int i = 0; i < endIndex_; ++i) texts.emplace_back(entries_[static_cast<std::size_t>(i)].text);
+  return texts;
+}
+
 namespace {
 
 std::vector<CDictionary::Entry> PortEntries() {

@@ -53,6 +53,13 @@ class CDictionary {
   // The selectable entries in order, text with its code: what a drop-down
   // list is filled with.
   std::vector<std::pair<std::string, int>> ComboItems() const;
+  // Their texts alone, and the list position of a code (-1 when no
+  // selectable entry has it).
+  std::vector<std::string> ComboTexts() const;
+  int ComboPosition(int code) const {
+    const int index = IndexOfCode(code);
+    return index < endIndex_ ? index : -1;
+  }
 
  private:
   const char* name_;

@@ -5,6 +5,14 @@
 
 namespace vrt::editor {
 
+namespace {
+
+// The characters a typed device name may hold (after upper-casing),
+// besides blanks.
+constexpr std::string_view kViewNameCharacters = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-";
+
+}  // namespace
+
 CChannel* CDidDoc::AddChannel() {
   auto channel = std::make_unique<CChannel>();
   channel->SetNumber(ChannelCount() + 1);
@@ -88,22 +96,28 @@ CDevice* CDidDoc::AddDefaultDevice(CChannel& channel) {
   return added;
 }
 
-int CDidDoc::SetDeviceNameFromView(CDevice& device, std::string_view text, Reporter& reporter) const {
+std::optional<std::string> CDidDoc::TypedDeviceName(std::string_view text, Reporter& reporter) {
   std::string name = UpperAscii(text);
   for (char c : name) {
-    if (c != ' ' && std::string_view(kViewDeviceNameCharacters).find(c) == std::string_view::npos) {
+    if (c != ' ' && kViewNameCharacters.find(c) == std::string_view::npos) {
       reporter.Report(msg::kNameCharacters);
-      return kMsgNameCharacters;
+      return std::nullopt;
     }
   }
   const std::size_t blank = name.find(' ');
   if (blank != std::string::npos) name.erase(blank);
-  if (name == device.Name()) return kTaken;
-  if (!name.empty() && FindDevice(name) != nullptr) {
+  return name;
+}
+
+int CDidDoc::SetDeviceNameFromView(CDevice& device, std::string_view text, Reporter& reporter) const {
+  const std::optional<std::string> name = TypedDeviceName(text, reporter);
+  if (!name) return kMsgNameCharacters;
+  if (*name == device.Name()) return kTaken;
+  if (!name->empty() && FindDevice(*name) != nullptr) {
     reporter.Report(msg::kNameExists);
     return kMsgNameExists;
   }
-  return device.SetNameFromText(name, reporter);
+  return device.SetNameFromText(*name, reporter);
 }
 
 bool CDidDoc::ChangeHardwareType(CDevice& device, int code, EditorUserInterface& ui) {

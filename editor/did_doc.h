@@ -5,6 +5,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,6 +55,10 @@ class CDidDoc {
   // without devices).
   CDevice* AddDefaultDevice(CChannel& channel);
 
+  // A device name as a person typed it: upper-cased; only
+  // "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-" and blanks, else the message and
+  // nothing; cut at the first blank.
+  static std::optional<std::string> TypedDeviceName(std::string_view text, Reporter& reporter);
   // The main view's device name rule: upper-cased, only
   // "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-", cut at the first blank, unique,
   // then the name setter. Returns 0 or the message number.

@@ -41,10 +41,6 @@ enum MessageNumber : int {
   kRejectedSilently = 99,
 };
 
-// The characters a device name typed in the main view or the Add Device
-// dialog may hold (after upper-casing), besides blanks.
-inline constexpr char kViewDeviceNameCharacters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-";
-
 namespace msg {
 
 // Device fields.

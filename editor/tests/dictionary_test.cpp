@@ -92,6 +92,10 @@ TEST(CodeTableConversions, ComboItemsListEveryTextWithItsCodeInOrder) {
   EXPECT_EQ(items[5].first, "RTS T CTS+CD");
   EXPECT_EQ(items[5].second, 148);
   EXPECT_EQ(VRT_Hardware_Type_dct().ComboItems().front().first, "EVR420");
+  EXPECT_EQ(handshake_dct().ComboTexts().size(), items.size());
+  EXPECT_EQ(handshake_dct().ComboTexts().front(), items.front().first);
+  EXPECT_EQ(handshake_dct().ComboPosition(items.back().second), static_cast<int>(items.size()) - 1);
+  EXPECT_EQ(handshake_dct().ComboPosition(kNoMatch), -1);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include "dictionary.h"
 #include "editor_messages.h"
-#include "editor_text.h"
 
 namespace vrt::editor {
 
@@ -76,11 +75,7 @@ void CfgView::SelectDevice(int position) {
   channel->SetCurrentDevice(channel->Devices()[static_cast<std::size_t>(position)].get());
 }
 
-std::vector<std::string> CfgView::HardwareChoices() {
-  std::vector<std::string> texts;
-  for (const auto& [text, code] : VRT_Hardware_Type_dct().ComboItems()) texts.push_back(text);
-  return texts;
-}
+std::vector<std::string> CfgView::HardwareChoices() { return VRT_Hardware_Type_dct().ComboTexts(); }
 
 DeviceProperties CfgView::ShowProperties() {
   DeviceProperties shown;
@@ -89,10 +84,7 @@ DeviceProperties CfgView::ShowProperties() {
     shown.primaryStation = device->PrimaryStationText(EntryPath::kView);
     shown.backupStation = device->BackupStationText(EntryPath::kView);
     shown.description = device->Description();
-    const auto items = VRT_Hardware_Type_dct().ComboItems();
-    for (std::size_t i = 0; i < items.size(); ++i) {
-      if (items[i].second == device->HardwareType()) shown.hardwarePosition = static_cast<int>(i);
-    }
+    shown.hardwarePosition = VRT_Hardware_Type_dct().ComboPosition(device->HardwareType());
     shown.queueHead = device->QueueHeadText(EntryPath::kView);
   }
   shown_ = shown;
@@ -133,10 +125,8 @@ bool CfgView::CommitProperty(PropertyField field, const std::string& text) {
 
 bool CfgView::ChooseHardware(int position) {
   CDevice* device = Device();
-  const auto items = VRT_Hardware_Type_dct().ComboItems();
-  if (device == nullptr || position < 0 || position >= static_cast<int>(items.size())) return false;
-  const int code = items[static_cast<std::size_t>(position)].second;
-  if (code == device->HardwareType()) return false;
+  const int code = VRT_Hardware_Type_dct().CodeAt(position);
+  if (device == nullptr || code == kStopCode || code == device->HardwareType()) return false;
   return doc_.ChangeHardwareType(*device, code, services_.ui);
 }
 
@@ -154,14 +144,9 @@ std::string CfgView::BeginAdd() {
 
 bool CfgView::FinishAdd(const std::string& text) {
   if (pendingAdd_ == nullptr) return true;
-  std::string name = UpperAscii(text);
-  for (char c : name) {
-    if (c != ' ' && std::string_view(kViewDeviceNameCharacters).find(c) == std::string_view::npos) {
-      services_.reporter.Report(msg::kNameCharacters);
-      return false;
-    }
-  }
-  name = name.substr(0, name.find(' '));
+  const std::optional<std::string> typed = CDidDoc::TypedDeviceName(text, services_.reporter);
+  if (!typed) return false;
+  const std::string& name = *typed;
   if (name.empty()) {
     CancelAdd();
     return true;

@@ -8,26 +8,6 @@ namespace vrt::editor {
 
 namespace {
 
-std::vector<std::string> ChoiceTexts(const CDictionary& table) {
-  std::vector<std::string> texts;
-  for (const auto& [text, code] : table.ComboItems()) texts.push_back(text);
-  return texts;
-}
-
-int ChoicePosition(const CDictionary& table, int code) {
-  const auto items = table.ComboItems();
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    if (items[i].second == code) return static_cast<int>(i);
-  }
-  return -1;
-}
-
-int ChoiceCode(const CDictionary& table, int position) {
-  const auto items = table.ComboItems();
-  if (position < 0 || position >= static_cast<int>(items.size())) return kNoMatch;
-  return items[static_cast<std::size_t>(position)].second;
-}
-
 LinkRole OtherLink(LinkRole mode) { return mode == LinkRole::kPrimary ? LinkRole::kBackup : LinkRole::kPrimary; }
 
 }  // namespace
@@ -122,18 +102,18 @@ PollRecordEditModel::PollRecordEditModel(CDidDoc& doc, CDevice& device, CPollRec
   copy_.EditAsCopyOf(record_, device_);
 }
 
-std::vector<std::string> PollRecordEditModel::DataTypeChoices() { return ChoiceTexts(VRT_Data_Type_dct()); }
-std::vector<std::string> PollRecordEditModel::ExceptionChoices() { return ChoiceTexts(VRT_Exception_dct()); }
+std::vector<std::string> PollRecordEditModel::DataTypeChoices() { return VRT_Data_Type_dct().ComboTexts(); }
+std::vector<std::string> PollRecordEditModel::ExceptionChoices() { return VRT_Exception_dct().ComboTexts(); }
 
 PollRecordEditModel::Fields PollRecordEditModel::Show() const {
   Fields fields;
   fields.start = copy_.StartText();
   fields.end = copy_.EndText();
   fields.length = copy_.LengthText();
-  fields.dataTypePosition = ChoicePosition(VRT_Data_Type_dct(), copy_.Settings().dataType);
+  fields.dataTypePosition = VRT_Data_Type_dct().ComboPosition(copy_.Settings().dataType);
   fields.pollTime = copy_.PollTimeText();
   fields.accessTime = copy_.AccessTimeText();
-  fields.exceptionPosition = ChoicePosition(VRT_Exception_dct(), copy_.Settings().exceptionType);
+  fields.exceptionPosition = VRT_Exception_dct().ComboPosition(copy_.Settings().exceptionType);
   fields.deadBand = copy_.DeadBandText();
   return fields;
 }
@@ -163,13 +143,13 @@ PollRecordEditModel::Outcome PollRecordEditModel::Commit(Field field, const std:
 }
 
 void PollRecordEditModel::ChooseDataType(int position) {
-  const int code = ChoiceCode(VRT_Data_Type_dct(), position);
-  if (code != kNoMatch) copy_.SetDataType(code);
+  const int code = VRT_Data_Type_dct().CodeAt(position);
+  if (code != kStopCode) copy_.SetDataType(code);
 }
 
 void PollRecordEditModel::ChooseException(int position) {
-  const int code = ChoiceCode(VRT_Exception_dct(), position);
-  if (code != kNoMatch) copy_.ChooseExceptionType(code);
+  const int code = VRT_Exception_dct().CodeAt(position);
+  if (code != kStopCode) copy_.ChooseExceptionType(code);
 }
 
 CPollRecord* PollRecordEditModel::Accept() {

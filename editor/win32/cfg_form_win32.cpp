@@ -249,11 +249,13 @@ void RefreshConfigForm(HWND form) {
 void RedrawGridRows(HWND form, const std::vector<int>& rows) {
   FormState* state = StateOf(form);
   if (state == nullptr || rows.empty()) return;
+  const CDevice* device = state->view.Device();
+  if (device == nullptr) return;
   HWND grid = GetDlgItem(form, IDC_POLL_GRID);
-  const std::vector<GridRow> content = state->view.Grid();
+  const auto& records = device->PollRecords();
   for (int row : rows) {
-    if (row >= 0 && row < static_cast<int>(content.size()) && row < ListView_GetItemCount(grid)) {
-      SetRow(grid, row, content[static_cast<std::size_t>(row)], false);
+    if (row >= 0 && row < static_cast<int>(records.size()) && row < ListView_GetItemCount(grid)) {
+      SetRow(grid, row, state->view.Row(*records[static_cast<std::size_t>(row)], row + 1), false);
     }
   }
 }
