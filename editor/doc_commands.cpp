@@ -3,6 +3,7 @@
 #include "csv.h"
 #include "doc_file.h"
 #include "editor_messages.h"
+#include "editor_text.h"
 
 namespace vrt::editor {
 
@@ -72,6 +73,13 @@ bool SaveDocumentAs(CDidDoc& doc, const std::string& path, char separator, Edito
   }
   InvalidFileType(services);
   return false;
+}
+
+std::vector<std::string> WithRecentFile(std::vector<std::string> recent, const std::string& path, std::size_t limit) {
+  std::erase_if(recent, [&](const std::string& entry) { return EqualsIgnoringCase(entry, path); });
+  recent.insert(recent.begin(), path);
+  if (recent.size() > limit) recent.resize(limit);
+  return recent;
 }
 
 }  // namespace vrt::editor

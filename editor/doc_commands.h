@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "did_doc.h"
 #include "editor_services.h"
@@ -38,5 +39,9 @@ bool OpenDocumentFile(CDidDoc& doc, const std::string& path, char separator, Edi
 // Save As after the dialog: a configuration file is saved or a CSV file
 // exported; any other extension gives "Invalid File Type specified.".
 bool SaveDocumentAs(CDidDoc& doc, const std::string& path, char separator, EditorServices& services);
+
+// The recent-file list after `path` was opened or saved: first, once
+// (without regard to case), at most `limit` entries.
+std::vector<std::string> WithRecentFile(std::vector<std::string> recent, const std::string& path, std::size_t limit);
 
 }  // namespace vrt::editor

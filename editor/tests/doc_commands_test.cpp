@@ -66,5 +66,16 @@ TEST(OpenAndSaveAs, AnImportWritesItsErrorsBesideTheFileWithoutAHost) {
   EXPECT_EQ(errors, "Line Number   2 : CHANNEL NUMBER not found. Line ignored!\n");
 }
 
+TEST(RecentFiles, TheLatestComesFirstOnceWhateverItsCaseAndTheListKeepsFour) {
+  std::vector<std::string> recent;
+  for (const char* path : {"C:\\A.VRT", "C:\\B.VRT", "C:\\C.VRT", "C:\\D.VRT"}) {
+    recent = WithRecentFile(recent, path, 4);
+  }
+  recent = WithRecentFile(recent, "c:\\b.vrt", 4);
+  EXPECT_EQ(recent, (std::vector<std::string>{"c:\\b.vrt", "C:\\D.VRT", "C:\\C.VRT", "C:\\A.VRT"}));
+  recent = WithRecentFile(recent, "C:\\E.VRT", 4);
+  EXPECT_EQ(recent, (std::vector<std::string>{"C:\\E.VRT", "c:\\b.vrt", "C:\\D.VRT", "C:\\C.VRT"}));
+}
+
 }  // namespace
 }  // namespace vrt::editor

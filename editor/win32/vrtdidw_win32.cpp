@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "../../image/dit_api.h"
+#include "../../image/win32/win32_util.h"
 #include "csv.h"
 #include "doc_commands.h"
 #include "doc_file.h"
@@ -68,40 +69,18 @@ App* app = nullptr;
 
 void LoadRecentFiles() {
   app->recent.clear();
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, kRecentKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
   for (int n = 1; n <= ID_FILE_MRU_COUNT; ++n) {
-    char value[MAX_PATH] = {};
-    DWORD size = sizeof value - 1;
-    const std::string name = "File" + std::to_string(n);
-    if (RegQueryValueExA(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size) ==
-            ERROR_SUCCESS &&
-        value[0] != '\0') {
-      app->recent.emplace_back(value);
-    }
+    const std::string path = ReadString(HKEY_CURRENT_USER, kRecentKey, "File" + std::to_string(n)).value_or("");
+    if (!path.empty()) app->recent.push_back(path);
   }
-  RegCloseKey(key);
 }
 
 void AddRecentFile(const std::string& path) {
-  auto& recent = app->recent;
-  for (auto it = recent.begin(); it != recent.end();) {
-    it = EqualsIgnoringCase(*it, path) ? recent.erase(it) : it + 1;
-  }
-  recent.insert(recent.begin(), path);
-  if (recent.size() > ID_FILE_MRU_COUNT) recent.resize(ID_FILE_MRU_COUNT);
-  HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, kRecentKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
-      ERROR_SUCCESS) {
-    return;
-  }
+  app->recent = WithRecentFile(app->recent, path, ID_FILE_MRU_COUNT);
+  const auto& recent = app->recent;
   for (std::size_t i = 0; i < ID_FILE_MRU_COUNT; ++i) {
-    const std::string name = "File" + std::to_string(i + 1);
-    const std::string value = i < recent.size() ? recent[i] : std::string();
-    RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>(value.size() + 1));
+    WriteString(HKEY_CURRENT_USER, kRecentKey, "File" + std::to_string(i + 1), i < recent.size() ? recent[i] : "");
   }
-  RegCloseKey(key);
 }
 
 void FillRecentMenu(HMENU file) {
@@ -555,11 +534,7 @@ bool OnClose() {
       if (!Save()) return false;  // a failed or cancelled save keeps the program open
       app->doc.SetModified(false);
     }
-    if (choice.reload) {
-      WaitCursor wait;
-      ReloadConfiguration(app->doc.Path(), kAcronym);
-      app->doc.SetReloadPending(false);
-    }
+    if (choice.reload) CommandReload();
   }
   KillTimer(app->frame, kStatusTimer);
   KillTimer(app->frame, kMessageTimer);
