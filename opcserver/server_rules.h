@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "opc_quality.h"
+
 namespace vrt::opc {
 
 // AddGroup's name for a group without one: the stem followed by n+1, n+2, ...
@@ -66,10 +68,9 @@ class EnumeratorCursor {
   std::size_t position_ = 0;
 };
 
-// Quality bits an item keeps when it is activated with AutoStart on, and
-// the quality an inactive item shows (BAD, out of service).
-inline constexpr std::uint16_t kActivationQualityMask = 0x00C3;
-inline constexpr std::uint16_t kOutOfServiceQuality = 0x1C;
+// Quality bits an item keeps when it is activated with AutoStart on: its
+// quality and limit bits, without the sub-status.
+inline constexpr std::uint16_t kActivationQualityMask = OPC_QUALITY_MASK | OPC_LIMIT_MASK;
 
 // The text form of an item's value for a client that asks for VT_BSTR:
 // analog items "%0.*f %s" with the item's decimals and units, digital items

@@ -15,6 +15,7 @@
 
 #include <cstddef>
 
+#include "opc_quality.h"
 #include "opccomn.h"
 #include "opcda.h"
 
@@ -26,40 +27,8 @@ static_assert(sizeof(OPCDATASOURCE) == 4 && sizeof(OPCBROWSETYPE) == 4 && sizeof
               sizeof(OPCBROWSEDIRECTION) == 4 && sizeof(OPCEUTYPE) == 4 && sizeof(OPCSERVERSTATE) == 4 &&
               sizeof(OPCENUMSCOPE) == 4);
 
-// ---------------------------------------------------------------------------
-// Quality word. Only the low byte is OPC's, laid out QQSSSSLL: two quality
-// bits, four sub-status bits, two limit bits. The high byte is ours to keep.
-
-inline constexpr WORD OPC_QUALITY_MASK = 0xC0;
-inline constexpr WORD OPC_STATUS_MASK = 0xFC;
-inline constexpr WORD OPC_LIMIT_MASK = 0x03;
-
-inline constexpr WORD OPC_QUALITY_BAD = 0x00;
-inline constexpr WORD OPC_QUALITY_UNCERTAIN = 0x40;
-inline constexpr WORD OPC_QUALITY_GOOD = 0xC0;
-
-// Sub-states of BAD.
-inline constexpr WORD OPC_QUALITY_CONFIG_ERROR = 0x04;
-inline constexpr WORD OPC_QUALITY_NOT_CONNECTED = 0x08;
-inline constexpr WORD OPC_QUALITY_DEVICE_FAILURE = 0x0C;
-inline constexpr WORD OPC_QUALITY_SENSOR_FAILURE = 0x10;
-inline constexpr WORD OPC_QUALITY_LAST_KNOWN = 0x14;
-inline constexpr WORD OPC_QUALITY_COMM_FAILURE = 0x18;
-inline constexpr WORD OPC_QUALITY_OUT_OF_SERVICE = 0x1C;
-
-// Sub-states of UNCERTAIN.
-inline constexpr WORD OPC_QUALITY_LAST_USABLE = 0x44;
-inline constexpr WORD OPC_QUALITY_SENSOR_CAL = 0x50;
-inline constexpr WORD OPC_QUALITY_EGU_EXCEEDED = 0x54;
-inline constexpr WORD OPC_QUALITY_SUB_NORMAL = 0x58;
-
-// Sub-state of GOOD.
-inline constexpr WORD OPC_QUALITY_LOCAL_OVERRIDE = 0xD8;
-
-inline constexpr WORD OPC_LIMIT_OK = 0x00;
-inline constexpr WORD OPC_LIMIT_LOW = 0x01;
-inline constexpr WORD OPC_LIMIT_HIGH = 0x02;
-inline constexpr WORD OPC_LIMIT_CONST = 0x03;
+// The quality word and its bits: opc_quality.h, which the server's
+// platform-neutral core shares.
 
 // Access rights of an item (a bit mask).
 inline constexpr DWORD OPC_READABLE = 0x1;

@@ -30,6 +30,8 @@ class SubscriptionSink : public IOPCDataCallback {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD, OPCHANDLE) override { return S_OK; }
+  // The references held, the creator's first one included.
+  long References() const { return references_; }
 
  protected:
   // Deleted through Release only; the creator holds the first reference.

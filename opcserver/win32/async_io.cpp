@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "com_boundary.h"
+#include "group_cycle.h"
+#include "item_values.h"
 #include "opc_group.h"
 #include "opc_server.h"
 #include "vrtopc_module.h"
@@ -17,183 +19,113 @@ namespace {
 constexpr DWORD kReadCancelId = 11;
 constexpr DWORD kWriteCancelId = 99;
 constexpr DWORD kRefreshCancelId = 88;
-constexpr WORD kGoodQuality = 0xC0;
 
-// The values, qualities, time stamps and errors of one callback.
-struct Completion {
-  explicit Completion(std::size_t count)
-      : clientHandles(count, 0), values(count), qualities(count, 0), stamps(count), errors(count, S_OK) {
-    for (VARIANT& value : values) VariantInit(&value);
-  }
-  ~Completion() {
-    for (VARIANT& value : values) VariantClear(&value);
-  }
-  HRESULT MasterQuality() const {
-    for (WORD quality : qualities) {
-      if ((quality & kGoodQuality) != kGoodQuality) return S_FALSE;
-    }
-    return S_OK;
-  }
-  HRESULT MasterError() const {
-    for (HRESULT error : errors) {
-      if (error != S_OK) return S_FALSE;
-    }
-    return S_OK;
-  }
-  std::vector<OPCHANDLE> clientHandles;
-  std::vector<VARIANT> values;
-  std::vector<WORD> qualities;
-  std::vector<FILETIME> stamps;
-  std::vector<HRESULT> errors;
-};
-
-// Calls a client's callback; what it throws becomes RPC_E_SERVERFAULT.
+// The result of a completion: the master error, unless the client's
+// callback failed (what it throws becomes RPC_E_SERVERFAULT).
 template <typename Call>
-HRESULT Callback(Call call) {
+HRESULT CalledBack(HRESULT master, Call call) {
+  HRESULT called;
   try {
-    return call();
+    called = call();
   } catch (...) {
-    return RPC_E_SERVERFAULT;
+    called = RPC_E_SERVERFAULT;
   }
+  return FAILED(called) ? called : master;
 }
 
 }  // namespace
 
 // IOPCAsyncIO2
 
-HRESULT OpcGroup::Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID, DWORD* pdwCancelID,
-                       HRESULT** ppErrors) {
-  IOPCDataCallback* sink = dataCallback_.Slot().CallerSink();
-  if (sink == nullptr) return CONNECT_E_NOCONNECTION;
-  auto release = [&] { sink->Release(); };
-  if (dwCount == 0 || phServer == nullptr || pdwCancelID == nullptr || ppErrors == nullptr) {
-    release();
-    return E_INVALIDARG;
-  }
-  *ppErrors = nullptr;
-  *pdwCancelID = kReadCancelId;
-  HRESULT* errors = Results<HRESULT>(dwCount);
-  if (errors == nullptr) {
-    release();
-    return E_OUTOFMEMORY;
-  }
-  Completion completion(dwCount);
-  bool anyRead = false;
-  for (DWORD k = 0; k < dwCount; ++k) {
-    auto item = FindItem(phServer[k]);
-    if (item == nullptr) {
-      completion.errors[k] = static_cast<HRESULT>(kInvalidHandle);
-      continue;
-    }
-    completion.clientHandles[k] = item->ClientHandle();
-    completion.errors[k] =
-        item->Read(OPC_DS_CACHE, &completion.values[k], &completion.qualities[k], &completion.stamps[k]);
-    anyRead = anyRead || SUCCEEDED(completion.errors[k]);
-  }
-  for (DWORD k = 0; k < dwCount; ++k) errors[k] = completion.errors[k];
-  HRESULT result = completion.MasterError();
-  if (anyRead) {
-    OPCHANDLE group;
-    {
-      std::lock_guard<std::recursive_mutex> guard(lock_);
-      group = clientHandle_;
-    }
-    const HRESULT called = Callback([&] {
-      return sink->OnReadComplete(dwTransactionID, group, completion.MasterQuality(), completion.MasterError(), dwCount,
-                                  completion.clientHandles.data(), completion.values.data(),
-                                  completion.qualities.data(), completion.stamps.data(), completion.errors.data());
-    });
-    if (FAILED(called)) result = called;
-  }
-  release();
-  *ppErrors = errors;
-  return result;
-}
-
-HRESULT OpcGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, DWORD dwTransactionID,
-                        DWORD* pdwCancelID, HRESULT** ppErrors) {
-  IOPCDataCallback* sink = dataCallback_.Slot().CallerSink();
-  if (sink == nullptr) return CONNECT_E_NOCONNECTION;
-  auto release = [&] { sink->Release(); };
-  if (dwCount == 0 || phServer == nullptr || pItemValues == nullptr || pdwCancelID == nullptr || ppErrors == nullptr) {
-    release();
-    return E_INVALIDARG;
-  }
-  *ppErrors = nullptr;
-  *pdwCancelID = kWriteCancelId;
-  HRESULT* errors = Results<HRESULT>(dwCount);
-  if (errors == nullptr) {
-    release();
-    return E_OUTOFMEMORY;
-  }
-  std::vector<OPCHANDLE> clientHandles(dwCount, 0);
-  bool anyWritten = false;
-  for (DWORD k = 0; k < dwCount; ++k) {
-    auto item = FindItem(phServer[k]);
-    if (item == nullptr) {
-      errors[k] = static_cast<HRESULT>(kInvalidHandle);
-      continue;
-    }
-    clientHandles[k] = item->ClientHandle();
-    errors[k] = item->Write(pItemValues[k]);
-    anyWritten = anyWritten || SUCCEEDED(errors[k]);
-  }
-  HRESULT master = S_OK;
-  for (DWORD k = 0; k < dwCount; ++k) {
-    if (errors[k] != S_OK) master = S_FALSE;
-  }
-  HRESULT result = master;
-  if (anyWritten) {
-    OPCHANDLE group;
-    {
-      std::lock_guard<std::recursive_mutex> guard(lock_);
-      group = clientHandle_;
-    }
-    // Each item's real result, a refused write included.
-    const HRESULT called = Callback(
-        [&] { return sink->OnWriteComplete(dwTransactionID, group, master, dwCount, clientHandles.data(), errors); });
-    if (FAILED(called)) result = called;
-  }
-  release();
-  *ppErrors = errors;
-  return result;
-}
-
-HRESULT OpcGroup::Refresh2(OPCDATASOURCE, DWORD dwTransactionID, DWORD* pdwCancelID) {
-  IOPCDataCallback* sink = dataCallback_.Slot().CallerSink();
-  if (sink == nullptr) return CONNECT_E_NOCONNECTION;
-  if (pdwCancelID == nullptr) {
-    sink->Release();
-    return E_INVALIDARG;
-  }
-  *pdwCancelID = kRefreshCancelId;
-  // Every item, active or not, from the driver.
-  const std::vector<std::shared_ptr<OpcItem>> items = ItemSnapshot();
-  if (items.empty()) {
-    sink->Release();
-    return E_FAIL;
-  }
-  Completion completion(items.size());
-  for (std::size_t k = 0; k < items.size(); ++k) {
-    completion.clientHandles[k] = items[k]->ClientHandle();
-    completion.errors[k] =
-        items[k]->Read(OPC_DS_DEVICE, &completion.values[k], &completion.qualities[k], &completion.stamps[k]);
-  }
+template <typename Body>
+HRESULT OpcGroup::CompleteInCallersThread(bool argumentsGiven, DWORD* pdwCancelID, DWORD cancelId, Body body) {
+  // The caller's own sink, held for this call: an Unadvise meanwhile lets
+  // go of it only when this call is done with it.
+  const auto sink = dataCallback_.Slot().Caller();
+  if (!sink) return CONNECT_E_NOCONNECTION;
+  if (!argumentsGiven || pdwCancelID == nullptr) return E_INVALIDARG;
+  *pdwCancelID = cancelId;
   OPCHANDLE group;
   {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     group = clientHandle_;
   }
-  HRESULT result = completion.MasterError();
-  const HRESULT called = Callback([&] {
-    return sink->OnDataChange(dwTransactionID, group, completion.MasterQuality(), completion.MasterError(),
-                              static_cast<DWORD>(items.size()), completion.clientHandles.data(),
-                              completion.values.data(), completion.qualities.data(), completion.stamps.data(),
-                              completion.errors.data());
+  return Guarded([&]() -> HRESULT { return body(*sink->Get(), group); });
+}
+
+HRESULT OpcGroup::Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID, DWORD* pdwCancelID,
+                       HRESULT** ppErrors) {
+  const bool given = dwCount != 0 && phServer != nullptr && ppErrors != nullptr;
+  return CompleteInCallersThread(given, pdwCancelID, kReadCancelId, [&](IOPCDataCallback& sink, OPCHANDLE group) {
+    *ppErrors = nullptr;
+    HRESULT* errors = Results<HRESULT>(dwCount);
+    if (errors == nullptr) return E_OUTOFMEMORY;
+    ItemValues completion(dwCount);
+    bool anyRead = false;
+    for (DWORD k = 0; k < dwCount; ++k) {
+      if (auto item = FindItem(phServer[k])) {
+        completion.ReadInto(k, *item, OPC_DS_CACHE);
+        anyRead = anyRead || SUCCEEDED(completion.errors[k]);
+      } else {
+        completion.errors[k] = static_cast<HRESULT>(kInvalidHandle);
+      }
+      errors[k] = completion.errors[k];
+    }
+    *ppErrors = errors;
+    const MasterResults master = completion.Master(dwCount);
+    if (!anyRead) return static_cast<HRESULT>(master.error);
+    return CalledBack(master.error, [&] {
+      return sink.OnReadComplete(dwTransactionID, group, master.quality, master.error, dwCount,
+                                 completion.clientHandles.data(), completion.values.data(),
+                                 completion.qualities.data(), completion.stamps.data(), completion.errors.data());
+    });
   });
-  if (FAILED(called)) result = called;
-  sink->Release();
-  return result;
+}
+
+HRESULT OpcGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, DWORD dwTransactionID,
+                        DWORD* pdwCancelID, HRESULT** ppErrors) {
+  const bool given = dwCount != 0 && phServer != nullptr && pItemValues != nullptr && ppErrors != nullptr;
+  return CompleteInCallersThread(given, pdwCancelID, kWriteCancelId, [&](IOPCDataCallback& sink, OPCHANDLE group) {
+    *ppErrors = nullptr;
+    HRESULT* errors = Results<HRESULT>(dwCount);
+    if (errors == nullptr) return E_OUTOFMEMORY;
+    std::vector<OPCHANDLE> clientHandles(dwCount, 0);
+    bool anyWritten = false;
+    for (DWORD k = 0; k < dwCount; ++k) {
+      auto item = FindItem(phServer[k]);
+      if (item == nullptr) {
+        errors[k] = static_cast<HRESULT>(kInvalidHandle);
+        continue;
+      }
+      clientHandles[k] = item->ClientHandle();
+      errors[k] = item->Write(pItemValues[k]);
+      anyWritten = anyWritten || SUCCEEDED(errors[k]);
+    }
+    *ppErrors = errors;
+    const HRESULT master = MasterErrorOf(reinterpret_cast<const std::int32_t*>(errors), dwCount);
+    if (!anyWritten) return master;
+    // Each item's real result, a refused write included.
+    return CalledBack(master, [&] {
+      return sink.OnWriteComplete(dwTransactionID, group, master, dwCount, clientHandles.data(), errors);
+    });
+  });
+}
+
+HRESULT OpcGroup::Refresh2(OPCDATASOURCE, DWORD dwTransactionID, DWORD* pdwCancelID) {
+  return CompleteInCallersThread(true, pdwCancelID, kRefreshCancelId, [&](IOPCDataCallback& sink, OPCHANDLE group) {
+    // Every item, active or not, from the driver.
+    const std::vector<std::shared_ptr<OpcItem>> items = ItemSnapshot();
+    if (items.empty()) return E_FAIL;
+    ItemValues completion(items.size());
+    for (std::size_t k = 0; k < items.size(); ++k) completion.ReadInto(k, *items[k], OPC_DS_DEVICE);
+    const MasterResults master = completion.Master(items.size());
+    return CalledBack(master.error, [&] {
+      return sink.OnDataChange(dwTransactionID, group, master.quality, master.error,
+                               static_cast<DWORD>(items.size()), completion.clientHandles.data(),
+                               completion.values.data(), completion.qualities.data(), completion.stamps.data(),
+                               completion.errors.data());
+    });
+  });
 }
 
 HRESULT OpcGroup::Cancel2(DWORD) { return E_FAIL; }

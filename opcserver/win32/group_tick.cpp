@@ -8,6 +8,8 @@
 #include <cstring>
 
 #include "da1_stream.h"
+#include "group_cycle.h"
+#include "item_values.h"
 #include "opc_group.h"
 #include "opc_server.h"
 #include "vrtopc_module.h"
@@ -15,8 +17,6 @@
 namespace vrt::opc {
 
 namespace {
-
-constexpr std::size_t kChangeBufferSize = 32;
 
 // The stream builder's layout is the OPC structures' own, and a value is
 // this build's VARIANT: 16 bytes in a 32-bit process, 24 in a 64-bit one.
@@ -30,8 +30,6 @@ static_assert(sizeof(VARIANT) == 24);
 #else
 static_assert(sizeof(VARIANT) == 16);
 #endif
-constexpr WORD kGoodQuality = 0xC0;
-constexpr WORD kLimitBits = 0x03;
 
 // An exception thrown by a client's sink is the client's; the tick goes on.
 template <typename Call>
@@ -75,28 +73,63 @@ void SendToAdviseSink(IAdviseSink* sink, CLIPFORMAT format, const std::vector<st
 
 }  // namespace
 
+// The group as the tick's rules see it, for one cycle: the items of the
+// moment the scan starts, the group's lock held in `held` (let go of only
+// around the client's callbacks).
+class OpcGroup::CycleHost final : public GroupCycleHost {
+ public:
+  CycleHost(OpcGroup& group, std::unique_lock<std::recursive_mutex>& held, IOPCDataCallback* sink)
+      : group_(group), held_(held), sink_(sink), items_(group.ItemSnapshot()), deadband_(group.percentDeadband_) {}
+
+  std::size_t ItemCount() override { return items_.size(); }
+  std::uint32_t ItemServerHandle(std::size_t index) override { return items_[index]->ServerHandle(); }
+  bool ItemActive(std::size_t index) override { return items_[index]->Active(); }
+  bool RefreshItem(std::size_t index) override { return items_[index]->Refresh(deadband_); }
+  std::uint32_t ItemPending(std::size_t index) override { return items_[index]->PendingBits(); }
+  void MarkItemPending(std::size_t index, std::uint32_t bits) override { items_[index]->MarkPending(bits); }
+  std::uint32_t AdviseFlags(StreamFormat format) override {
+    return format == StreamFormat::kData ? group_.dataAdvf_ : format == StreamFormat::kDataTime ? group_.dataTimeAdvf_ : 0;
+  }
+  void ClearPrimeFirst() override {
+    group_.dataAdvf_ &= ~kAdvisePrimeFirst;
+    group_.dataTimeAdvf_ &= ~kAdvisePrimeFirst;
+  }
+  bool StreamSinkHeld(StreamFormat format) override {
+    return group_.adviseSinks_[static_cast<int>(format)].PollSink() != nullptr;
+  }
+  void SendSubscriptionStream(StreamFormat format, const std::vector<std::size_t>& indices) override {
+    std::vector<std::shared_ptr<OpcItem>> items;
+    items.reserve(indices.size());
+    for (std::size_t index : indices) items.push_back(items_[index]);
+    group_.SendStream(held_, format, items, 0, kSourceDevice);
+  }
+  void SendDataChange(const std::vector<std::uint32_t>& serverHandles) override {
+    group_.SendDataChange(held_, sink_, serverHandles);
+  }
+
+ private:
+  OpcGroup& group_;
+  std::unique_lock<std::recursive_mutex>& held_;
+  IOPCDataCallback* sink_;
+  std::vector<std::shared_ptr<OpcItem>> items_;
+  float deadband_;
+};
+
 void OpcGroup::Tick(std::uint32_t elapsed) {
   // Sinks advised or unadvised since the last cycle, first, so that a new
-  // subscriber gets its first values in this very cycle.
+  // subscriber gets its first values in this very cycle. No lock is held:
+  // taking a sink over may unmarshal it, letting one go releases it.
   dataCallback_.Slot().TakeOver();
   if (dataObjectCreated_) {
     for (auto& slot : adviseSinks_) slot.TakeOver();
   }
   IOPCDataCallback* sink = dataCallback_.Slot().PollSink();
   std::unique_lock<std::recursive_mutex> held(lock_);
-  countdown_ -= elapsed;
-  if (countdown_ <= 0) {
-    if (active_ && !deleted_ && (sink != nullptr || dataObjectCreated_)) {
-      ScanItems(held, sink);
-      SendSubscriptionStreams(held);
+  if (CountDown(countdown_, elapsed)) {
+    if (ServicesItems(active_ != FALSE, deleted_, sink != nullptr, dataObjectCreated_)) {
+      CycleHost host(*this, held, sink);
+      ServiceGroup(host, sink != nullptr);
       server_->CountServicedCycle();
-      if (!changed_.empty()) {
-        if (sink != nullptr) {
-          SendDataChange(held, sink);
-        } else {
-          changed_.clear();
-        }
-      }
     }
     countdown_ = updateRate_;
   }
@@ -104,113 +137,59 @@ void OpcGroup::Tick(std::uint32_t elapsed) {
   if (dataObjectCreated_) CompleteQueuedRequests(held);
 }
 
-void OpcGroup::ScanItems(std::unique_lock<std::recursive_mutex>& held, IOPCDataCallback* sink) {
-  const float deadband = percentDeadband_;
-  const bool primeData = (dataAdvf_ & ADVF_PRIMEFIRST) != 0;
-  const bool primeDataTime = (dataTimeAdvf_ & ADVF_PRIMEFIRST) != 0;
-  // A snapshot: the lock is let go while the buffer is flushed, and the
-  // client may remove items meanwhile.
-  for (const std::shared_ptr<OpcItem>& item : ItemSnapshot()) {
-    if (item->Refresh(deadband)) {
-      changed_.push_back(item->ServerHandle());
-      if (changed_.size() >= kChangeBufferSize) {
-        if (sink != nullptr) {
-          SendDataChange(held, sink);
-        } else {
-          changed_.clear();
-        }
-      }
-    }
-    if (primeData) item->MarkPending(OpcItem::kPendingData);
-    if (primeDataTime) item->MarkPending(OpcItem::kPendingDataTime);
-  }
-  // A primed connection gets every active item once.
-  dataAdvf_ &= ~static_cast<DWORD>(ADVF_PRIMEFIRST);
-  dataTimeAdvf_ &= ~static_cast<DWORD>(ADVF_PRIMEFIRST);
-}
-
-void OpcGroup::SendDataChange(std::unique_lock<std::recursive_mutex>& held, IOPCDataCallback* sink) {
-  const std::size_t count = changed_.size();
-  std::vector<OPCHANDLE> clientHandles;
-  std::vector<VARIANT> values(count);
-  std::vector<WORD> qualities;
-  std::vector<FILETIME> stamps;
-  std::vector<HRESULT> errors;
-  HRESULT masterQuality = S_OK;
-  HRESULT masterError = S_OK;
-  for (OPCHANDLE handle : changed_) {
+void OpcGroup::SendDataChange(std::unique_lock<std::recursive_mutex>& held, IOPCDataCallback* sink,
+                               const std::vector<std::uint32_t>& serverHandles) {
+  ItemValues delivered(serverHandles.size());
+  std::size_t count = 0;
+  for (OPCHANDLE handle : serverHandles) {
     auto item = FindItem(handle);
     if (item == nullptr) continue;  // removed since it changed
-    const std::size_t k = clientHandles.size();
-    WORD quality = 0;
-    FILETIME stamp{};
-    const HRESULT error = item->Read(OPC_DS_CACHE, &values[k], &quality, &stamp);
+    delivered.ReadInto(count++, *item, OPC_DS_CACHE);
     item->ClearPending();
-    clientHandles.push_back(item->ClientHandle());
-    qualities.push_back(quality);
-    stamps.push_back(stamp);
-    errors.push_back(error);
-    if ((quality & kGoodQuality) != kGoodQuality) masterQuality = S_FALSE;
-    if (error != S_OK) masterError = S_FALSE;
   }
-  changed_.clear();
-  const DWORD delivered = static_cast<DWORD>(clientHandles.size());
-  if (delivered > 0) {
+  if (count > 0) {
     const OPCHANDLE group = clientHandle_;
+    const MasterResults master = delivered.Master(count);
     held.unlock();
     CallSink([&] {
-      sink->OnDataChange(0, group, masterQuality, masterError, delivered, clientHandles.data(), values.data(),
-                         qualities.data(), stamps.data(), errors.data());
+      sink->OnDataChange(0, group, master.quality, master.error, static_cast<DWORD>(count),
+                         delivered.clientHandles.data(), delivered.values.data(), delivered.qualities.data(),
+                         delivered.stamps.data(), delivered.errors.data());
     });
     held.lock();
   }
-  for (VARIANT& value : values) VariantClear(&value);
 }
 
-void OpcGroup::SendStream(std::unique_lock<std::recursive_mutex>& held, int format,
+void OpcGroup::SendStream(std::unique_lock<std::recursive_mutex>& held, StreamFormat format,
                           const std::vector<std::shared_ptr<OpcItem>>& items, DWORD transactionId, DWORD source) {
-  IAdviseSink* sink = adviseSinks_[format].PollSink();
+  IAdviseSink* sink = adviseSinks_[static_cast<int>(format)].PollSink();
   if (sink == nullptr || items.empty()) return;
   std::vector<StreamItem> streamItems;
   streamItems.reserve(items.size());
-  const bool inactiveCacheRead = transactionId != 0 && source != OPC_DS_DEVICE && !active_;
+  // Subscription updates (transaction 0) come from active groups only.
+  const bool groupActive = transactionId == 0 || active_ != FALSE;
   for (const std::shared_ptr<OpcItem>& item : items) {
     VARIANT value;
     WORD quality = 0;
     FILETIME stamp{};
     item->Read(source, &value, &quality, &stamp);
     item->ClearPending();
-    // A queued read from the cache of an inactive group: out of service.
-    if (inactiveCacheRead) quality = static_cast<WORD>(0x1C | (quality & kLimitBits));
+    quality = QueuedReadQuality(quality, groupActive, source);
     streamItems.push_back(StreamItemOf(item->ClientHandle(), value, quality, stamp));
     VariantClear(&value);
   }
-  const std::vector<std::uint8_t> bytes =
-      BuildDataStream({clientHandle_, transactionId}, streamItems, format == kFormatDataTime, sizeof(VARIANT));
+  const std::vector<std::uint8_t> bytes = BuildDataStream({clientHandle_, transactionId}, streamItems,
+                                                          format == StreamFormat::kDataTime, sizeof(VARIANT));
   server_->TouchLastUpdate();
-  const CLIPFORMAT clipFormat = formats_[format];
+  const CLIPFORMAT clipFormat = formats_[static_cast<int>(format)];
   held.unlock();
   SendToAdviseSink(sink, clipFormat, bytes);
   held.lock();
 }
 
-void OpcGroup::SendSubscriptionStreams(std::unique_lock<std::recursive_mutex>& held) {
-  // DATATIME first: an item sent there is no longer pending for DATA, so a
-  // client with both gets each change once.
-  for (int format : {kFormatDataTime, kFormatData}) {
-    if (adviseSinks_[format].PollSink() == nullptr) continue;
-    const std::uint32_t bit = format == kFormatDataTime ? OpcItem::kPendingDataTime : OpcItem::kPendingData;
-    std::vector<std::shared_ptr<OpcItem>> pending;
-    for (const std::shared_ptr<OpcItem>& item : ItemSnapshot()) {
-      if (item->Active() && item->Pending(bit)) pending.push_back(item);
-    }
-    SendStream(held, format, pending, 0, OPC_DS_DEVICE);
-  }
-}
-
 void OpcGroup::CompleteQueuedRequests(std::unique_lock<std::recursive_mutex>& held) {
-  const bool dataSinks =
-      adviseSinks_[kFormatData].PollSink() != nullptr || adviseSinks_[kFormatDataTime].PollSink() != nullptr;
+  const bool dataSinks = adviseSinks_[kFormatData].PollSink() != nullptr ||
+                         adviseSinks_[kFormatDataTime].PollSink() != nullptr;
   while (dataSinks && !readRequests_.empty()) {
     std::unique_ptr<QueuedRequest> request = std::move(readRequests_.front());
     readRequests_.pop_front();
@@ -218,8 +197,9 @@ void OpcGroup::CompleteQueuedRequests(std::unique_lock<std::recursive_mutex>& he
     for (OPCHANDLE handle : request->handles) {
       if (auto item = FindItem(handle)) items.push_back(item);  // removed items are left out
     }
-    SendStream(held, kFormatData, items, request->transactionId, request->source);
-    SendStream(held, kFormatDataTime, items, request->transactionId, request->source);
+    for (StreamFormat format : kQueuedReadStreamOrder) {
+      SendStream(held, format, items, request->transactionId, request->source);
+    }
   }
   IAdviseSink* writeSink = adviseSinks_[kFormatWriteComplete].PollSink();
   while (writeSink != nullptr && !writeRequests_.empty()) {

@@ -98,9 +98,8 @@ void OpcGroup::ReleaseServerReference() {
   if (--references_ == 0) delete this;
 }
 
-void OpcGroup::Initialise(const std::wstring& name, BOOL active, DWORD updateRate, OPCHANDLE clientHandle, LCID lcid) {
+void OpcGroup::Initialise(BOOL active, DWORD updateRate, OPCHANDLE clientHandle, LCID lcid) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
-  name_ = name;
   clientHandle_ = clientHandle;
   lcid_ = lcid;
   updateRate_ = updateRate;
@@ -120,6 +119,11 @@ void OpcGroup::SetTimeBias(LONG bias) {
   timeBias_ = bias;
 }
 
+void OpcGroup::AssignName(const std::wstring& name) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  name_ = name;
+}
+
 std::wstring OpcGroup::Name() {
   std::lock_guard<std::recursive_mutex> guard(lock_);
   return name_;
@@ -133,10 +137,9 @@ void OpcGroup::MakeDue() {
   server_->WakePollThread();
 }
 
-bool OpcGroup::CopyInto(OpcGroup& clone, const std::wstring& name) {
+bool OpcGroup::CopyInto(OpcGroup& clone) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
   std::lock_guard<std::recursive_mutex> cloneGuard(clone.lock_);
-  clone.name_ = name;
   clone.active_ = FALSE;
   clone.clientHandle_ = clientHandle_;
   clone.updateRate_ = updateRate_;
@@ -228,6 +231,9 @@ HRESULT OpcGroup::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRat
       }
       if (pLCID != nullptr) lcid_ = *pLCID;
       if (pTimeBias != nullptr) timeBias_ = *pTimeBias;
+      // An [out] value is always given: through a proxy the client would
+      // otherwise read whatever the stub had there.
+      if (pRevisedUpdateRate != nullptr) *pRevisedUpdateRate = updateRate_;
     }
     if (wake) server_->WakePollThread();
     return result;
@@ -238,11 +244,7 @@ HRESULT OpcGroup::SetName(LPCWSTR szName) {
   return Guarded([&]() -> HRESULT {
     if (deleted_) return E_FAIL;
     if (szName == nullptr || *szName == L'\0') return E_INVALIDARG;
-    const std::wstring name = szName;
-    if (server_->NameTaken(name, this)) return static_cast<HRESULT>(kDuplicateName);
-    std::lock_guard<std::recursive_mutex> guard(lock_);
-    name_ = name;
-    return S_OK;
+    return server_->RenameGroup(*this, szName) ? S_OK : static_cast<HRESULT>(kDuplicateName);
   });
 }
 

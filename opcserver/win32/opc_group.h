@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "connection_points.h"
+#include "group_cycle.h"
 #include "handle_table.h"
 #include "opc_da.h"
 #include "opc_item.h"
@@ -112,9 +113,12 @@ class OpcGroup final : public IOPCGroupStateMgt,
   HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override;
 
   // For the server.
-  void Initialise(const std::wstring& name, BOOL active, DWORD updateRate, OPCHANDLE clientHandle, LCID lcid);
-  // The clone of this group's state and items into `clone`; false when an item could not be copied.
-  bool CopyInto(OpcGroup& clone, const std::wstring& name);
+  void Initialise(BOOL active, DWORD updateRate, OPCHANDLE clientHandle, LCID lcid);
+  // The clone of this group's state and items into `clone`, which nobody
+  // else sees yet; false when an item could not be copied.
+  bool CopyInto(OpcGroup& clone);
+  // The name, as the server checked it under its lock.
+  void AssignName(const std::wstring& name);
   bool SetPercentDeadband(float percent);
   void SetTimeBias(LONG bias);
   std::wstring Name();
@@ -144,19 +148,26 @@ class OpcGroup final : public IOPCGroupStateMgt,
   std::shared_ptr<OpcItem> FindItem(OPCHANDLE handle);
   std::vector<std::shared_ptr<OpcItem>> ItemSnapshot();
 
-  // The tick's parts (group_tick.cpp), with the group's lock held in `held`.
-  void ScanItems(std::unique_lock<std::recursive_mutex>& held, IOPCDataCallback* sink);
-  void SendDataChange(std::unique_lock<std::recursive_mutex>& held, IOPCDataCallback* sink);
-  void SendStream(std::unique_lock<std::recursive_mutex>& held, int format,
+  // The tick's parts (group_tick.cpp), with the group's lock held in
+  // `held`; it is let go of only around a client's callback.
+  class CycleHost;
+  void SendDataChange(std::unique_lock<std::recursive_mutex>& held, IOPCDataCallback* sink,
+                      const std::vector<std::uint32_t>& serverHandles);
+  void SendStream(std::unique_lock<std::recursive_mutex>& held, StreamFormat format,
                   const std::vector<std::shared_ptr<OpcItem>>& items, DWORD transactionId, DWORD source);
-  void SendSubscriptionStreams(std::unique_lock<std::recursive_mutex>& held);
   void CompleteQueuedRequests(std::unique_lock<std::recursive_mutex>& held);
 
+  // IOPCAsyncIO2's shared steps (async_io.cpp): the caller's sink, the
+  // arguments, the cancel ID, then `body` with the sink and the group's
+  // client handle, no lock held.
+  template <typename Body>
+  HRESULT CompleteInCallersThread(bool argumentsGiven, DWORD* pdwCancelID, DWORD cancelId, Body body);
+
   // DA 1.0 stream formats: DATA, DATATIME, WRITECOMPLETE.
-  static constexpr int kFormatData = 0;
-  static constexpr int kFormatDataTime = 1;
-  static constexpr int kFormatWriteComplete = 2;
-  static constexpr int kFormats = 3;
+  static constexpr int kFormatData = static_cast<int>(StreamFormat::kData);
+  static constexpr int kFormatDataTime = static_cast<int>(StreamFormat::kDataTime);
+  static constexpr int kFormatWriteComplete = static_cast<int>(StreamFormat::kWriteComplete);
+  static constexpr int kFormats = kStreamFormats;
   int FormatIndex(CLIPFORMAT format) const;
 
   struct QueuedRequest {
@@ -173,7 +184,7 @@ class OpcGroup final : public IOPCGroupStateMgt,
   std::atomic<long> clientReferences_{0};  // the client's alone
   OpcServer* server_;
   const OPCHANDLE serverHandle_;
-  std::recursive_mutex lock_;
+  std::recursive_mutex lock_;  // below the server's lock, above the items'
   DWORD updateRate_ = 0;
   float percentDeadband_ = 0.0f;
   LCID lcid_ = 0x800;

@@ -2,6 +2,7 @@
 #include "opc_item.h"
 
 #include "change_test.h"
+#include "group_cycle.h"
 #include "server_rules.h"
 
 #include "vrtopc_module.h"
@@ -44,7 +45,6 @@ bool TypeAccepted(VARTYPE type) {
   return SUCCEEDED(result);
 }
 
-constexpr WORD kFirstTwoQualityBits = 0xC0;
 
 // A VARIANT as the change test compares it.
 ComparableValue Comparable(const VARIANT& value) {
@@ -151,11 +151,11 @@ void OpcItem::SetActive(bool active) {
 void OpcItem::ApplyActive(bool active) {
   active_ = active;
   if (active) {
-    pendingChanges_ = 3;
+    pendingChanges_ = kPendingAll;
     if (Module().settings.autoStart == 1) quality_ &= kActivationQualityMask;
   } else {
     pendingChanges_ = 0;
-    quality_ = kOutOfServiceQuality;
+    quality_ = OPC_QUALITY_OUT_OF_SERVICE;
   }
 }
 
@@ -203,26 +203,38 @@ HRESULT OpcItem::Read(DWORD source, VARIANT* value, WORD* quality, FILETIME* tim
   const bool fromDevice = source == OPC_DS_DEVICE;
   if (fromDevice || active_) {
     ReadFromDriver(&value_, &timeStamp_);
-    if ((quality_ & kFirstTwoQualityBits) != 0 && nioStatus_ == NIO_OK) {
+    if ((quality_ & OPC_QUALITY_MASK) != 0 && nioStatus_ == NIO_OK) {
       canonicalType_ = value_.vt;
       hasValue_ = true;
     }
   }
-  if (quality != nullptr) *quality = quality_;
-  if (timeStamp != nullptr) *timeStamp = timeStamp_;
+  HRESULT result = (active_ || fromDevice) ? S_OK : static_cast<HRESULT>(kInactiveCacheRead);
+  WORD shownQuality = quality_;
   if (value != nullptr) {
     VariantInit(value);
     const std::uint8_t kind = parsed_.point.valueSpec.valueKind;
+    HRESULT converted = S_OK;
     if (requestedType_ == VT_EMPTY) {
-      VariantCopy(value, &value_);
+      converted = VariantCopy(value, &value_);
     } else if (requestedType_ == VT_BSTR && (kind == NIO_KIND_ANALOG || kind == NIO_KIND_DIGITAL)) {
       value->vt = VT_BSTR;
       value->bstrVal = SysAllocString(Widen(TextOf(value_)).c_str());
+      if (value->bstrVal == nullptr) converted = E_OUTOFMEMORY;
     } else {
-      VariantChangeType(value, &value_, 0, requestedType_);
+      converted = VariantChangeType(value, &value_, 0, requestedType_);
+    }
+    if (FAILED(converted)) {
+      // The client gets no value, and is told why: the conversion's error,
+      // BAD quality (the limit bits kept).
+      VariantClear(value);
+      VariantInit(value);
+      result = converted;
+      shownQuality = static_cast<WORD>(OPC_QUALITY_BAD | (quality_ & OPC_LIMIT_MASK));
     }
   }
-  return (active_ || fromDevice) ? S_OK : static_cast<HRESULT>(kInactiveCacheRead);
+  if (quality != nullptr) *quality = shownQuality;
+  if (timeStamp != nullptr) *timeStamp = timeStamp_;
+  return result;
 }
 
 bool OpcItem::Refresh(float percentDeadband) {
@@ -255,9 +267,9 @@ bool OpcItem::Refresh(float percentDeadband) {
       quality_ = 0;
     } else {
       canonicalType_ = value_.vt;
-      hasValue_ = (quality_ & kFirstTwoQualityBits) != 0 && nioStatus_ == NIO_OK;
+      hasValue_ = (quality_ & OPC_QUALITY_MASK) != 0 && nioStatus_ == NIO_OK;
     }
-    pendingChanges_ = kPendingData | kPendingDataTime;
+    pendingChanges_ = kPendingAll;
   }
   VariantClear(&fresh);
   return changed;
@@ -268,14 +280,14 @@ bool OpcItem::Active() {
   return active_;
 }
 
-bool OpcItem::Pending(std::uint32_t bits) {
+std::uint32_t OpcItem::PendingBits() {
   std::lock_guard<std::mutex> guard(lock_);
-  return (pendingChanges_ & bits) != 0;
+  return pendingChanges_;
 }
 
 void OpcItem::MarkPending(std::uint32_t bits) {
   std::lock_guard<std::mutex> guard(lock_);
-  if (active_) pendingChanges_ |= bits;
+  pendingChanges_ |= bits;
 }
 
 void OpcItem::ClearPending() {

@@ -30,15 +30,15 @@ class OpcItem {
   void SetActive(bool active);
   bool Active();
   // The item read: from the driver for a device read or an active item.
+  // A value that cannot be given in the requested type is the conversion's
+  // error with BAD quality, never an empty value of good quality.
   HRESULT Read(DWORD source, VARIANT* value, WORD* quality, FILETIME* timeStamp);
   // The group tick's refresh of an active item: reads the driver and keeps
   // the value when the change test says it is news. True for a change.
   bool Refresh(float percentDeadband);
 
-  // Values not yet delivered: bit 0 in a DATA stream, bit 1 in a DATATIME one.
-  static constexpr std::uint32_t kPendingData = 1;
-  static constexpr std::uint32_t kPendingDataTime = 2;
-  bool Pending(std::uint32_t bits);
+  // Values not yet delivered (kPendingData, kPendingDataTime).
+  std::uint32_t PendingBits();
   void MarkPending(std::uint32_t bits);
   void ClearPending();
 

@@ -10,7 +10,6 @@
 
 #include "com_boundary.h"
 #include "connection_points.h"
-#include "com_boundary.h"
 #include "enumerators.h"
 #include "opc_group.h"
 #include "poll_thread.h"
@@ -57,7 +56,24 @@ class WindowsPollHost final : public PollThreadHost {
 
 }  // namespace
 
-OpcServer::OpcServer() { CoFileTimeNow(&lastUpdateTime_); }
+namespace {
+
+std::uint64_t TicksOf(const FILETIME& time) {
+  return (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+}
+
+}  // namespace
+
+FILETIME OpcServer::FileTimeOf(const std::atomic<std::uint64_t>& ticks) {
+  const std::uint64_t value = ticks.load();
+  return FILETIME{static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
+}
+
+OpcServer::OpcServer() {
+  FILETIME now;
+  CoFileTimeNow(&now);
+  lastUpdateTime_ = TicksOf(now);
+}
 
 bool OpcServer::Start() {
   wake_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -102,13 +118,15 @@ OpcServer::~OpcServer() {
     CloseHandle(pollThread_);
   }
   ReleaseSinks();
+  std::vector<OpcGroup*> groups;
   {
     std::lock_guard<std::recursive_mutex> guard(lock_);
-    for (auto& [handle, group] : groups_) {
-      group->MarkDeleted();
-      group->ReleaseServerReference();
-    }
+    for (auto& [handle, group] : groups_) groups.push_back(group);
     groups_.Clear();
+  }
+  for (OpcGroup* group : groups) {
+    group->MarkDeleted();
+    group->ReleaseServerReference();
   }
   if (serial_ != 0 && !othersRemain) {
     std::uint16_t status = 0;
@@ -188,72 +206,89 @@ HRESULT OpcServer::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdat
   if (szName == nullptr || phServerGroup == nullptr || ppUnk == nullptr) return E_INVALIDARG;
   *ppUnk = nullptr;
   return Guarded([&]() -> HRESULT {
-    std::lock_guard<std::recursive_mutex> guard(lock_);
-    std::wstring name = szName;
-    if (name.empty()) {
-      auto madeUp = MadeUpGroupName(Widen(Module().settings.generatedGroupName), groups_.Size(),
-                                    [&](const std::wstring& candidate) { return NameTaken(candidate); });
-      if (!madeUp) return static_cast<HRESULT>(kDuplicateName);
-      name = *madeUp;
-    }
-    if (NameTaken(name)) return static_cast<HRESULT>(kDuplicateName);
-
-    const OPCHANDLE handle = handles_.Next();
-    if (handle == 0) return E_OUTOFMEMORY;
-    auto* group = new (std::nothrow) OpcGroup(this, handle);
-    if (group == nullptr) return E_OUTOFMEMORY;
-    group->AddServerReference();
     const DWORD revised = RevisedUpdateRate(dwRequestedUpdateRate, Module().settings.threadSleepTime);
-    group->Initialise(name, bActive, revised, hClientGroup, dwLCID);
     HRESULT result = S_OK;
     if (pRevisedUpdateRate != nullptr) {
       *pRevisedUpdateRate = revised;
       if (revised != dwRequestedUpdateRate) result = static_cast<HRESULT>(kUnsupportedRate);
     }
-    if (pPercentDeadband != nullptr && !group->SetPercentDeadband(*pPercentDeadband)) {
-      group->ReleaseServerReference();
-      return E_INVALIDARG;
-    }
-    if (pTimeBias != nullptr) group->SetTimeBias(*pTimeBias);
-    if (FAILED(group->QueryInterface(riid, reinterpret_cast<void**>(ppUnk)))) {
-      group->ReleaseServerReference();
-      return E_NOINTERFACE;
-    }
-    groups_.Add(handle, group);
-    *phServerGroup = handle;
+    const HRESULT created = CreateGroup(
+        szName, GroupNaming::kAddGroup,
+        [&](OpcGroup& group) -> HRESULT {
+          group.Initialise(bActive, revised, hClientGroup, dwLCID);
+          if (pPercentDeadband != nullptr && !group.SetPercentDeadband(*pPercentDeadband)) return E_INVALIDARG;
+          if (pTimeBias != nullptr) group.SetTimeBias(*pTimeBias);
+          return S_OK;
+        },
+        riid, ppUnk, phServerGroup);
+    if (FAILED(created)) return created;
     WakePollThread();
     return result;
   });
 }
 
 HRESULT OpcServer::AddClone(OpcGroup& source, LPCWSTR requestedName, REFIID riid, LPUNKNOWN* ppUnk) {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
-  std::wstring name = requestedName;
-  if (name.empty()) {
-    auto madeUp = MadeUpCloneName(groups_.Size(), [&](const std::wstring& candidate) { return NameTaken(candidate); });
-    if (!madeUp) return static_cast<HRESULT>(kDuplicateName);
-    name = *madeUp;
-  } else if (NameTaken(name)) {
-    return static_cast<HRESULT>(kDuplicateName);
-  }
+  OPCHANDLE handle = 0;
+  return CreateGroup(
+      requestedName, GroupNaming::kClone,
+      [&](OpcGroup& clone) -> HRESULT { return source.CopyInto(clone) ? S_OK : E_FAIL; }, riid, ppUnk, &handle);
+}
+
+// Both AddGroup and CloneGroup: the name checked (and made up when empty),
+// the group built and queried for the client before anything is locked
+// (the query may send a driver message), then named and entered into the
+// map under the server's lock, where the name is checked again, since
+// another client thread may have taken it meanwhile. A group that does not
+// make it into the map is let go of after the lock.
+HRESULT OpcServer::CreateGroup(const std::wstring& requestedName, GroupNaming naming,
+                               const std::function<HRESULT(OpcGroup&)>& setUp, REFIID riid, LPUNKNOWN* ppUnk,
+                               OPCHANDLE* phServerGroup) {
+  if (!requestedName.empty() && NameTaken(requestedName)) return static_cast<HRESULT>(kDuplicateName);
   const OPCHANDLE handle = handles_.Next();
   if (handle == 0) return E_OUTOFMEMORY;
-  auto* clone = new (std::nothrow) OpcGroup(this, handle);
-  if (clone == nullptr) return E_OUTOFMEMORY;
-  clone->AddServerReference();
-  const HRESULT queried = clone->QueryInterface(riid, reinterpret_cast<void**>(ppUnk));
-  if (FAILED(queried)) {
-    clone->ReleaseServerReference();
-    return queried;
+  auto* group = new (std::nothrow) OpcGroup(this, handle);
+  if (group == nullptr) return E_OUTOFMEMORY;
+  group->AddServerReference();
+  // Whatever fails from here lets go of the group with no lock held.
+  IUnknown* client = nullptr;
+  HRESULT result = setUp(*group);
+  if (SUCCEEDED(result)) {
+    result = group->QueryInterface(riid, reinterpret_cast<void**>(&client));
+    if (FAILED(result) && naming == GroupNaming::kAddGroup) result = E_NOINTERFACE;
   }
-  if (!source.CopyInto(*clone, name)) {
-    (*ppUnk)->Release();
-    *ppUnk = nullptr;
-    clone->ReleaseServerReference();
-    return E_FAIL;
+  if (SUCCEEDED(result)) {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    std::wstring name = requestedName;
+    if (name.empty()) {
+      const auto taken = [&](const std::wstring& candidate) { return NameTaken(candidate); };
+      const auto madeUp = naming == GroupNaming::kAddGroup
+                              ? MadeUpGroupName(Widen(Module().settings.generatedGroupName), groups_.Size(), taken)
+                              : MadeUpCloneName(groups_.Size(), taken);
+      if (madeUp) name = *madeUp;
+    }
+    if (name.empty() || NameTaken(name)) {
+      result = static_cast<HRESULT>(kDuplicateName);
+    } else {
+      group->AssignName(name);
+      groups_.Add(handle, group);
+      group = nullptr;  // the map's reference now
+    }
   }
-  groups_.Add(handle, clone);
-  return S_OK;
+  if (group != nullptr) {
+    if (client != nullptr) client->Release();
+    group->ReleaseServerReference();
+    return result;
+  }
+  *ppUnk = client;
+  *phServerGroup = handle;
+  return result;
+}
+
+bool OpcServer::RenameGroup(OpcGroup& group, const std::wstring& name) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  if (NameTaken(name, &group)) return false;
+  group.AssignName(name);
+  return true;
 }
 
 HRESULT OpcServer::GetErrorString(HRESULT dwError, LCID, LPWSTR* ppString) {
@@ -269,10 +304,16 @@ HRESULT OpcServer::GetGroupByName(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk)
   if (ppUnk != nullptr) *ppUnk = nullptr;
   if (szName == nullptr || ppUnk == nullptr) return E_INVALIDARG;
   return Guarded([&]() -> HRESULT {
-    std::lock_guard<std::recursive_mutex> guard(lock_);
-    OpcGroup* group = FindGroupByName(szName);
-    if (group == nullptr) return E_INVALIDARG;
-    return group->QueryInterface(riid, reinterpret_cast<void**>(ppUnk));
+    OpcGroup* group = nullptr;
+    {
+      std::lock_guard<std::recursive_mutex> guard(lock_);
+      group = FindGroupByName(szName);
+      if (group == nullptr) return E_INVALIDARG;
+      group->AddServerReference();  // held for the query, after the lock
+    }
+    const HRESULT result = group->QueryInterface(riid, reinterpret_cast<void**>(ppUnk));
+    group->ReleaseServerReference();
+    return result;
   });
 }
 
@@ -289,12 +330,12 @@ HRESULT OpcServer::GetStatus(OPCSERVERSTATUS** ppServerStatus) {
   vendor[sizeof vendor - 1] = '\0';
   status->ftStartTime = Module().loadTime;
   CoFileTimeNow(&status->ftCurrentTime);
+  status->ftLastUpdateTime = FileTimeOf(lastUpdateTime_);
   {
     std::lock_guard<std::recursive_mutex> guard(lock_);
-    status->ftLastUpdateTime = lastUpdateTime_;
     status->dwGroupCount = static_cast<DWORD>(groups_.Size());
-    status->dwBandWidth = bandWidth_;
   }
+  status->dwBandWidth = bandWidth_;
   status->dwServerState = alive != 0 ? OPC_STATUS_RUNNING : OPC_STATUS_SUSPENDED;
   status->wMajorVersion = kMajorVersion;
   status->wMinorVersion = kMinorVersion;
@@ -314,9 +355,11 @@ HRESULT OpcServer::GetStatus(OPCSERVERSTATUS** ppServerStatus) {
 
 HRESULT OpcServer::RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) {
   SendDriverMessage(kMessageInformation, kRemoveGroupMessage);
-  std::lock_guard<std::recursive_mutex> guard(lock_);
   OpcGroup* group = nullptr;
-  if (!groups_.Remove(hServerGroup, &group)) return E_FAIL;
+  {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    if (!groups_.Remove(hServerGroup, &group)) return E_FAIL;
+  }
   HRESULT result = S_OK;
   if (group->ClientHoldsReferences()) {
     // The client still holds the group: it stays an object until released,
@@ -324,6 +367,7 @@ HRESULT OpcServer::RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) {
     group->MarkDeleted();
     if (!bForce) result = static_cast<HRESULT>(kInUse);
   }
+  // Possibly the group's last reference: its sinks go here, with no lock held.
   group->ReleaseServerReference();
   return result;
 }
@@ -494,8 +538,11 @@ void OpcServer::UpdateBandwidth() {
 }
 
 void OpcServer::TouchLastUpdate() {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
-  CoFileTimeNow(&lastUpdateTime_);
+  // Called by the poll thread with a group's lock held: an atomic, never the
+  // server's lock, which ranks above the group's.
+  FILETIME now;
+  CoFileTimeNow(&now);
+  lastUpdateTime_ = TicksOf(now);
 }
 
 DWORD OpcServer::NextTransactionId() {

@@ -1,5 +1,40 @@
 // The OPC server object: one per client connection, owner of the client's
 // groups and of the poll thread that drives them.
+//
+// Threads: any client thread (free threading, and the stubs' threads of
+// clients in other apartments and processes), one poll thread per server,
+// one bandwidth thread per process.
+//
+// Locks, from the highest to the lowest. A thread holding one may take only
+// locks below it, never one above:
+//   1. server registry (vrtopc_module.cpp): the live servers by serial;
+//      taken by the bandwidth thread and by a server's creation and
+//      destruction, never with any other lock of this list held.
+//   2. server lock (OpcServer::lock_): the group map, the browse position,
+//      locale and client name.
+//   3. group lock (OpcGroup::lock_): a group's state, its item map, its
+//      request queues, its advf words and countdown. A clone under
+//      construction is locked after its source; nobody else can see it yet.
+//   4. item lock (OpcItem::lock_): an item's fields during NIO calls; two at
+//      once only when an item is copied into a clone nobody else sees yet.
+//   5. the NIO parse lock (NioParseLock), then the NIO library's own locks.
+//   -  sink slot lock (SinkSlot::lock_): a leaf, held only to swap the
+//      pointers of one sink slot; nothing is taken under it.
+// Counters, the last update time, handles, transaction IDs, the running
+// flag and the deleted mark are atomics, so that the poll thread may touch
+// the server while it holds a group's lock.
+//
+// Rules:
+//   - Client code never runs under any of these locks: no sink call
+//     (OnDataChange, IAdviseSink::OnDataChange, OnReadComplete, ...), no
+//     AddRef or Release of a client's object, no CoMarshal... or
+//     CoGetInterfaceAndReleaseStream. Pointers are swapped out under the
+//     lock and called or released after it (SinkSlot, the group tick's
+//     callbacks, RemoveGroup's last release of a group).
+//   - No waiting for another thread under a lock (the poll thread's end,
+//     the bandwidth thread's end, Sleep while a sink is let go of).
+//   - A group's last reference is dropped with no lock held: its destructor
+//     lets go of the client's sinks.
 #pragma once
 
 #include <windows.h>
@@ -7,6 +42,7 @@
 #include <olectl.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -94,6 +130,8 @@ class OpcServer final : public IOPCServer,
   void WakePollThread() { SetEvent(wake_); }
   // Enters a clone made by CloneGroup under a name checked under the lock.
   HRESULT AddClone(OpcGroup& source, LPCWSTR requestedName, REFIID riid, LPUNKNOWN* ppUnk);
+  // SetName: false when another group bears the name.
+  bool RenameGroup(OpcGroup& group, const std::wstring& name);
   // True when a group other than `except` bears the name.
   bool NameTaken(const std::wstring& name, const OpcGroup* except = nullptr);
   void TickGroups(std::uint32_t elapsed);
@@ -121,11 +159,17 @@ class OpcServer final : public IOPCServer,
   // when that fails).
   std::shared_ptr<OpcItem> PropertyItem(LPWSTR itemId, HRESULT* result);
   static unsigned __stdcall PollThreadMain(void* server);
+  // How a group without a name gets one.
+  enum class GroupNaming { kAddGroup, kClone };
+  HRESULT CreateGroup(const std::wstring& requestedName, GroupNaming naming,
+                      const std::function<HRESULT(OpcGroup&)>& setUp, REFIID riid, LPUNKNOWN* ppUnk,
+                      OPCHANDLE* phServerGroup);
+  static FILETIME FileTimeOf(const std::atomic<std::uint64_t>& ticks);
   OpcGroup* FindGroupByName(const std::wstring& name);
 
   std::atomic<long> references_{0};
   bool countedLive_ = false;
-  std::recursive_mutex lock_;  // the group map and its walks
+  std::recursive_mutex lock_;  // the group map and its walks (lock 2 above)
   HandleIssuer handles_;
   HandleTable<OpcGroup*> groups_;
   std::atomic<DWORD> bandWidth_{0};
@@ -134,7 +178,7 @@ class OpcServer final : public IOPCServer,
   std::atomic<DWORD> transactionIds_{0};
   bool browsingDevice_ = false;  // the browse position: the root, or inside browseDevice_
   std::wstring browseDevice_;
-  FILETIME lastUpdateTime_{};
+  std::atomic<std::uint64_t> lastUpdateTime_{0};  // FILETIME ticks
   std::uint32_t serial_ = 0;
   std::atomic<bool> running_{true};
   LCID lcid_ = 0x800;

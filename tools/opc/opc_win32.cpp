@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "opc_arguments.h"
+#include "opc_com_ptr.h"
 #include "opc_da.h"
 #include "opc_subscription_sink.h"
 #include "opc_stream.h"
@@ -29,38 +30,8 @@ using vrt::tool::OpcCommand;
 constexpr wchar_t kProgId[] = L"Kalvento.Tavex";
 constexpr LCID kSystemDefaultLocale = 0x800;
 
-// One interface pointer, released when it goes.
 template <typename Interface>
-class Held {
- public:
-  Held() = default;
-  Held(const Held&) = delete;
-  Held& operator=(const Held&) = delete;
-  ~Held() { Reset(); }
-
-  void Reset() {
-    if (pointer_ != nullptr) pointer_->Release();
-    pointer_ = nullptr;
-  }
-  Interface* operator->() const { return pointer_; }
-  Interface* get() const { return pointer_; }
-  Interface** Out() {
-    Reset();
-    return &pointer_;
-  }
-  // For the calls that hand an interface out through IUnknown** or void**.
-  LPUNKNOWN* OutUnknown() {
-    Reset();
-    return reinterpret_cast<LPUNKNOWN*>(&pointer_);
-  }
-  void** OutVoid() {
-    Reset();
-    return reinterpret_cast<void**>(&pointer_);
-  }
-
- private:
-  Interface* pointer_ = nullptr;
-};
+using Held = vrt::ComPtr<Interface>;
 
 using vrt::tool::LocalTimeText;
 using vrt::tool::Narrow;
@@ -97,7 +68,7 @@ class OwnedVariant {
   OwnedVariant& operator=(const OwnedVariant&) = delete;
   OwnedVariant& operator=(OwnedVariant&&) = delete;
   ~OwnedVariant() { VariantClear(&value_); }
-  VARIANT& get() { return value_; }
+  VARIANT& Get() { return value_; }
 
  private:
   VARIANT value_;
@@ -197,7 +168,7 @@ class DataCallbackSink final : public SubscriptionSink {
         arrival.timeStamp = pftTimeStamps[i];
         arrival.error = pErrors[i];
         if (SUCCEEDED(arrival.error)) {
-          const HRESULT copied = VariantCopy(&arrival.value.get(), &pvValues[i]);
+          const HRESULT copied = VariantCopy(&arrival.value.Get(), &pvValues[i]);
           if (FAILED(copied)) arrival.error = copied;
         }
         arrivals_->Add(std::move(arrival));
@@ -272,7 +243,7 @@ class StreamSink final : public IAdviseSink, private RefCounted {
     arrival.quality = value.quality;
     arrival.timeStamp.dwLowDateTime = static_cast<DWORD>(value.timeStamp);
     arrival.timeStamp.dwHighDateTime = static_cast<DWORD>(value.timeStamp >> 32);
-    VARIANT& variant = arrival.value.get();
+    VARIANT& variant = arrival.value.Get();
     if (value.hasText) {
       static_assert(sizeof(wchar_t) == sizeof(char16_t));
       variant.bstrVal = SysAllocStringLen(reinterpret_cast<const wchar_t*>(value.text.data()),
@@ -342,7 +313,7 @@ class OpcClient {
       result = CoCreateInstance(clsid, nullptr, localServer ? CLSCTX_LOCAL_SERVER : CLSCTX_INPROC_SERVER,
                                 IID_IOPCServer, server_.OutVoid());
     }
-    if (FAILED(result) || server_.get() == nullptr) {
+    if (FAILED(result) || server_.Get() == nullptr) {
       std::fprintf(stderr, "opc: cannot create the OPC server %s: %s\n", Narrow(kProgId).c_str(),
                    vrt::tool::HresultText(static_cast<std::uint32_t>(result)).c_str());
       return false;
@@ -399,7 +370,7 @@ class OpcClient {
     DWORD revisedRate = 0;
     const HRESULT result = server_->AddGroup(L"", TRUE, updateRate, 1, nullptr, percentDeadband, 0, &group_,
                                              &revisedRate, IID_IOPCItemMgt, itemMgt_.OutUnknown());
-    if (FAILED(result) || itemMgt_.get() == nullptr) {
+    if (FAILED(result) || itemMgt_.Get() == nullptr) {
       CallFailed("AddGroup", FAILED(result) ? result : E_POINTER);
       return false;
     }
@@ -409,7 +380,7 @@ class OpcClient {
 
   bool OpenSyncIO() {
     const HRESULT result = itemMgt_->QueryInterface(IID_IOPCSyncIO, syncIO_.OutVoid());
-    if (FAILED(result) || syncIO_.get() == nullptr) {
+    if (FAILED(result) || syncIO_.Get() == nullptr) {
       CallFailed("IOPCSyncIO", FAILED(result) ? result : E_POINTER);
       return false;
     }
@@ -592,7 +563,7 @@ class OpcClient {
   int Browse(const OpcArguments& arguments) {
     Held<IOPCBrowseServerAddressSpace> browser;
     HRESULT result = server_->QueryInterface(IID_IOPCBrowseServerAddressSpace, browser.OutVoid());
-    if (FAILED(result) || browser.get() == nullptr) {
+    if (FAILED(result) || browser.Get() == nullptr) {
       CallFailed("IOPCBrowseServerAddressSpace", FAILED(result) ? result : E_POINTER);
       return 1;
     }
@@ -611,7 +582,7 @@ class OpcClient {
     result = browser->BrowseOPCItemIDs(type, filter.c_str(), VT_EMPTY, 0, found.Out());
     std::vector<std::wstring> names;
     // S_FALSE: nothing matched (the enumerator, if any, is empty).
-    if (SUCCEEDED(result) && found.get() != nullptr) result = TakeNames(found.get(), names);
+    if (SUCCEEDED(result) && found.Get() != nullptr) result = TakeNames(found.Get(), names);
     if (FAILED(result)) {
       CallFailed("BrowseOPCItemIDs", result);
       return 1;
@@ -640,7 +611,7 @@ class OpcClient {
   int Props(const OpcArguments& arguments) {
     Held<IOPCItemProperties> properties;
     HRESULT result = server_->QueryInterface(IID_IOPCItemProperties, properties.OutVoid());
-    if (FAILED(result) || properties.get() == nullptr) {
+    if (FAILED(result) || properties.Get() == nullptr) {
       CallFailed("IOPCItemProperties", FAILED(result) ? result : E_POINTER);
       return 1;
     }
@@ -696,12 +667,12 @@ class OpcClient {
   bool AdviseCallback(const std::shared_ptr<Arrivals>& arrivals) {
     Held<IConnectionPointContainer> container;
     HRESULT result = itemMgt_->QueryInterface(IID_IConnectionPointContainer, container.OutVoid());
-    if (FAILED(result) || container.get() == nullptr) {
+    if (FAILED(result) || container.Get() == nullptr) {
       CallFailed("IConnectionPointContainer", FAILED(result) ? result : E_POINTER);
       return false;
     }
     result = container->FindConnectionPoint(IID_IOPCDataCallback, connectionPoint_.Out());
-    if (FAILED(result) || connectionPoint_.get() == nullptr) {
+    if (FAILED(result) || connectionPoint_.Get() == nullptr) {
       CallFailed("FindConnectionPoint", FAILED(result) ? result : E_POINTER);
       return false;
     }
@@ -724,7 +695,7 @@ class OpcClient {
       return false;
     }
     HRESULT result = itemMgt_->QueryInterface(IID_IDataObject, dataObject_.OutVoid());
-    if (FAILED(result) || dataObject_.get() == nullptr) {
+    if (FAILED(result) || dataObject_.Get() == nullptr) {
       CallFailed("IDataObject", FAILED(result) ? result : E_POINTER);
       dataObject_.Reset();
       return false;
@@ -747,12 +718,12 @@ class OpcClient {
   }
 
   void Unadvise() {
-    if (connectionPoint_.get() != nullptr) {
+    if (connectionPoint_.Get() != nullptr) {
       const HRESULT result = connectionPoint_->Unadvise(cookie_);
       if (FAILED(result)) CallFailed("Unadvise", result);
       connectionPoint_.Reset();
     }
-    if (dataObject_.get() != nullptr) {
+    if (dataObject_.Get() != nullptr) {
       const HRESULT result = dataObject_->DUnadvise(connection_);
       if (FAILED(result)) CallFailed("DUnadvise", result);
       dataObject_.Reset();
@@ -799,7 +770,7 @@ class OpcClient {
       if (FAILED(arrival.error)) {
         std::printf("%s\n", ItemErrorLine(item, arrival.error).c_str());
       } else {
-        std::printf("%s\n", ValueLine(item, arrival.value.get(), arrival.quality, arrival.timeStamp).c_str());
+        std::printf("%s\n", ValueLine(item, arrival.value.Get(), arrival.quality, arrival.timeStamp).c_str());
       }
       std::fflush(stdout);
     }

@@ -13,6 +13,9 @@
 //     message for its record in the driver's log, or the record's quality
 //     not good while the write was followed;
 //   - the OPC subscription's values equal to the station's registers;
+//   - a concurrent OPC client (threads calling every method of the server
+//     in random order, writes left out) never stalled for 5 s and got only
+//     results its calls may give;
 // The driver's memory and descriptors are sampled from outside, by ./soak
 // (Wine keeps a process's handles in its server, where no call reaches).
 //
@@ -29,11 +32,13 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dit_codes.h"
@@ -42,6 +47,7 @@
 #include "driver_session.h"
 #include "opc_client.h"
 #include "opc_subscription_sink.h"
+#include "stress_client_win32.h"
 #include "probe_process.h"
 #include "sample_configuration.h"
 #include "sql_rows.h"
@@ -64,6 +70,7 @@ constexpr const char* kNetwork = R"({ "control_port": 5879, "cards": [
   { "card": 3, "port": 5873, "stations": [ { "station": 7, "type": "EVR420" } ] }
 ] })";
 constexpr const char* kDataSource = "VRTSOAK";
+constexpr std::uint64_t kStallLimit = 5000;
 
 std::vector<std::uint8_t> PlantImage() {
   // Channel 1: the pump on port 0 (card 1), its backup link on port 1 (card 2)
@@ -183,6 +190,13 @@ class Soak {
     if (session_.block == nullptr) return Fail("the driver did not start");
 
     if (!StartClients()) return 1;
+    const std::uint64_t soakMilliseconds = static_cast<std::uint64_t>(minutes_ * 60000.0);
+    std::thread watch([&] {
+      const std::string stalled = vrt::tool::WatchProgress(*stress_, soakMilliseconds, kStallLimit, {});
+      if (stalled.empty()) return;
+      std::printf("soak: FAILED: the concurrent OPC client: %s\n", stalled.c_str());
+      vrt::tool::EndStalledProcess(1);
+    });
     std::printf("soak: %.1f minutes of faults, events, writes and a subscription\n", minutes_);
     std::fflush(stdout);
     const auto start = Clock::now();
@@ -202,6 +216,7 @@ class Soak {
       }
       Sleep(static_cast<DWORD>(Pick(100, 400)));
     }
+    watch.join();
     return Settle();
   }
 
@@ -248,6 +263,19 @@ class Soak {
     latest_ = new LatestValues;
     if (FAILED(vrt::testing::AdviseDataCallback(*group_.Get(), latest_, &cookie_))) {
       Fail("the subscription cannot be made");
+      return false;
+    }
+    // Beside it, a client calling everything at once (the NIO client writes).
+    vrt::tool::StressOptions options;
+    options.mtaThreads = 2;
+    options.itemIds = {L"PUMP:DIT:256", L"PUMP:DIT:257", L"PUMP:DIT:258", L"PUMP:DIT:259", L"PUMP:DIT:256:3"};
+    options.sharedGroups = {L"soak"};
+    options.pauseMilliseconds = 5;
+    options.writes = false;
+    options.seed = static_cast<unsigned>(random_());
+    stress_ = std::make_unique<vrt::tool::StressClient>(options);
+    if (FAILED(stress_->Start(server_.Get()))) {
+      Fail("the concurrent OPC client cannot start");
       return false;
     }
     return true;
@@ -448,6 +476,13 @@ class Soak {
         20s);
     check(subscribed, "the OPC subscription shows the driver's values, good");
 
+    stress_->Stop();
+    const std::vector<std::string> violations = stress_->Violations();
+    for (const std::string& line : violations) std::printf("soak: %s\n", line.c_str());
+    check(violations.empty(), "the concurrent OPC client's " + std::to_string(stress_->TotalCalls()) +
+                                  " calls all gave allowed results");
+    stress_.reset();
+
     // The driver's resources.
     vrt::testing::UnadviseDataCallback(*group_.Get(), cookie_);
     group_.Reset();
@@ -467,6 +502,7 @@ class Soak {
   ComPtr<IOPCServer> server_;
   ComPtr<IOPCItemMgt> group_;
   LatestValues* latest_ = nullptr;
+  std::unique_ptr<vrt::tool::StressClient> stress_;
   DWORD cookie_ = 0;
   std::vector<QueuedEvent> events_;
   std::vector<std::string> unsentLines_;

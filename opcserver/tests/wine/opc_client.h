@@ -13,41 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "opc_com_ptr.h"
 #include "opc_da.h"
 #include "win32_util.h"
 
 namespace vrt::testing {
 
-// An owning interface pointer.
-template <typename Interface>
-class ComPtr {
- public:
-  ComPtr() = default;
-  ~ComPtr() { Reset(); }
-  ComPtr(const ComPtr&) = delete;
-  ComPtr& operator=(const ComPtr&) = delete;
-  ComPtr(ComPtr&& other) noexcept : pointer_(other.pointer_) { other.pointer_ = nullptr; }
-  Interface* operator->() const { return pointer_; }
-  Interface* Get() const { return pointer_; }
-  explicit operator bool() const { return pointer_ != nullptr; }
-  Interface** Out() {
-    Reset();
-    return &pointer_;
-  }
-  void** OutVoid() { return reinterpret_cast<void**>(Out()); }
-  IUnknown** OutUnknown() { return reinterpret_cast<IUnknown**>(Out()); }
-  void Reset() {
-    if (pointer_ != nullptr) pointer_->Release();
-    pointer_ = nullptr;
-  }
-  template <typename Other>
-  HRESULT As(ComPtr<Other>& other) const {
-    return pointer_->QueryInterface(__uuidof(Other), other.OutVoid());
-  }
-
- private:
-  Interface* pointer_ = nullptr;
-};
+using vrt::ComPtr;
 
 // COM in the multithreaded apartment for the test's lifetime.
 struct ComApartment {
