@@ -5,7 +5,10 @@
 //            (median and 95th percentile), for a client in this process's
 //            multithreaded apartment, in a single-threaded apartment
 //            (through the proxies, callbacks through its message loop) and
-//            with the server out of process in the surrogate;
+//            with the server out of process in the surrogate, and in
+//            process again while the concurrent client (opcstress's
+//            threads, writes left out) calls every method of the same
+//            server, with the calls per second each of its threads made;
 //   CPU      of the poll thread per group tick for 10000 active items over the
 //            largest image (a stand-in driver keeps it, values still), with
 //            nothing changed and with every item changed (each tick then makes
@@ -20,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -34,6 +38,7 @@
 #include "opc_subscription_sink.h"
 #include "probe_process.h"
 #include "sample_configuration.h"
+#include "stress_client_win32.h"
 
 namespace {
 
@@ -81,8 +86,8 @@ double OtherThreadsCpu() {
   return process - CpuSeconds(kernel, user);
 }
 
-bool MeasureLatency(vrt::testing::DriverSession& session, const char* label, DWORD context, int changes,
-                    int& value);
+bool MeasureLatency(vrt::testing::DriverSession& session, const char* label, DWORD context, bool underLoad,
+                    int changes, int& value);
 
 int Latency(int changes) {
   constexpr const char* kNetwork = R"({ "control_port": 0, "cards": [
@@ -100,13 +105,14 @@ int Latency(int changes) {
 
   int value = 0;  // every change of every client a new register value
   int failed = 0;
-  for (const auto& [label, sta, context] :
-       {std::tuple{"in process", false, DWORD{CLSCTX_INPROC_SERVER}},
-        std::tuple{"from an STA (proxies)", true, DWORD{CLSCTX_INPROC_SERVER}},
-        std::tuple{"out of process", false, DWORD{CLSCTX_LOCAL_SERVER}}}) {
-    std::thread client([&, label = label, sta = sta, context = context] {
+  for (const auto& [label, sta, context, load] :
+       {std::tuple{"in process", false, DWORD{CLSCTX_INPROC_SERVER}, false},
+        std::tuple{"in process under the stress load", false, DWORD{CLSCTX_INPROC_SERVER}, true},
+        std::tuple{"from an STA (proxies)", true, DWORD{CLSCTX_INPROC_SERVER}, false},
+        std::tuple{"out of process", false, DWORD{CLSCTX_LOCAL_SERVER}, false}}) {
+    std::thread client([&, label = label, sta = sta, context = context, load = load] {
       CoInitializeEx(nullptr, sta ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED);
-      if (!MeasureLatency(session, label, context, changes, value)) ++failed;
+      if (!MeasureLatency(session, label, context, load, changes, value)) ++failed;
       CoUninitialize();
     });
     client.join();
@@ -128,8 +134,8 @@ bool WaitPumping(Condition condition, std::chrono::milliseconds timeout) {
   return true;
 }
 
-bool MeasureLatency(vrt::testing::DriverSession& session, const char* label, DWORD context, int changes,
-                    int& value) {
+bool MeasureLatency(vrt::testing::DriverSession& session, const char* label, DWORD context, bool underLoad,
+                    int changes, int& value) {
   ComPtr<IOPCServer> server;
   ComPtr<IOPCItemMgt> group;
   if (FAILED(vrt::testing::CreateServer(server, context)) ||
@@ -145,6 +151,21 @@ bool MeasureLatency(vrt::testing::DriverSession& session, const char* label, DWO
     counting->Release();
     return false;
   }
+  // The load: threads calling every method of this very server, the
+  // station's register left to this measurement (no writes).
+  std::unique_ptr<vrt::tool::StressClient> load;
+  if (underLoad) {
+    vrt::tool::StressOptions options;
+    options.itemIds = {L"PUMPS:DIT:256", L"PUMPS:DIT:256:0", L"PUMPS:DIT:256:1", L"PUMPS:DIT:256:2"};
+    options.sharedGroups = {L"latency"};
+    options.writes = false;
+    load = std::make_unique<vrt::tool::StressClient>(options);
+    if (FAILED(load->Start(server.Get()))) {
+      std::printf("latency %s: the load cannot start\n", label);
+      return false;
+    }
+  }
+  const auto loadStart = Clock::now();
   std::vector<double> latencies;
   for (int change = 1; change <= changes; ++change) {
     // Changes come at no fixed phase to the poll and the group tick.
@@ -166,6 +187,17 @@ bool MeasureLatency(vrt::testing::DriverSession& session, const char* label, DWO
     }
     std::lock_guard<std::mutex> guard(sink.lock);
     latencies.push_back(Milliseconds(sink.arrival - start));
+  }
+  if (load) {
+    const double loadSeconds = std::chrono::duration<double>(Clock::now() - loadStart).count();
+    load->Stop();
+    std::printf("stress load on the server while measuring (%.1f s):", loadSeconds);
+    for (std::size_t k = 0; k < load->ThreadCount(); ++k) {
+      std::printf(" %s %.0f calls/s", load->Thread(k).name.c_str(),
+                  static_cast<double>(load->Thread(k).calls.load()) / loadSeconds);
+    }
+    std::printf(", %zu results outside the allowed\n", load->Violations().size());
+    load.reset();
   }
   vrt::testing::UnadviseDataCallback(*group.Get(), cookie);
   counting->Release();

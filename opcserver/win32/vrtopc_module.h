@@ -13,6 +13,7 @@
 #include "opc_da.h"
 #include "opc_results.h"
 #include "opc_settings.h"
+#include "vrtopc_identity.h"
 
 namespace vrt::opc {
 
@@ -23,7 +24,7 @@ inline constexpr GUID CLSID_VrtOpcServer = {0x5c1e7a42, 0x9b3d, 0x4f60, {0xa8, 0
 // value of the ProgID's OPC\Vendor key.
 inline constexpr const char* kMakerAddress = "www.kalvento.com";
 inline constexpr const char* kServerName = "Harnix Tavex OPC Server";
-inline constexpr const char* kVersionIndependentProgId = "Kalvento.Tavex";
+inline constexpr const char* kVersionIndependentProgId = kVrtOpcProgId;
 inline constexpr const char* kProgIdVersion = "6.9.6";
 
 class OpcServer;

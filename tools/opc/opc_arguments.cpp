@@ -1,5 +1,7 @@
 #include "opc_arguments.h"
 
+#include "opc_quality.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
@@ -269,27 +271,27 @@ std::string VarTypeName(std::uint16_t varType) {
 }
 
 std::string OpcQualityText(std::uint16_t quality) {
-  switch (quality & 0xFC) {
-    case 0xC0: return "good";
-    case 0xD8: return "good, local override";
-    case 0x40: return "uncertain";
-    case 0x44: return "uncertain: last usable";
-    case 0x54: return "uncertain: EGU exceeded";
-    case 0x00: return "bad";
-    case 0x04: return "bad: configuration error";
-    case 0x08: return "bad: not connected";
-    case 0x0C: return "bad: device failure";
-    case 0x10: return "bad: sensor failure";
-    case 0x14: return "bad: last known value";
-    case 0x18: return "bad: communication failure";
-    case 0x1C: return "bad: out of service";
+  switch (quality & OPC_STATUS_MASK) {
+    case OPC_QUALITY_GOOD: return "good";
+    case OPC_QUALITY_LOCAL_OVERRIDE: return "good, local override";
+    case OPC_QUALITY_UNCERTAIN: return "uncertain";
+    case OPC_QUALITY_LAST_USABLE: return "uncertain: last usable";
+    case OPC_QUALITY_EGU_EXCEEDED: return "uncertain: EGU exceeded";
+    case OPC_QUALITY_BAD: return "bad";
+    case OPC_QUALITY_CONFIG_ERROR: return "bad: configuration error";
+    case OPC_QUALITY_NOT_CONNECTED: return "bad: not connected";
+    case OPC_QUALITY_DEVICE_FAILURE: return "bad: device failure";
+    case OPC_QUALITY_SENSOR_FAILURE: return "bad: sensor failure";
+    case OPC_QUALITY_LAST_KNOWN: return "bad: last known value";
+    case OPC_QUALITY_COMM_FAILURE: return "bad: communication failure";
+    case OPC_QUALITY_OUT_OF_SERVICE: return "bad: out of service";
     default: break;
   }
   // A sub-status we have no words for still tells good from uncertain; the
   // unused quality 10 is shown as bad, since nothing vouches for the value.
-  switch (quality & 0xC0) {
-    case 0xC0: return "good";
-    case 0x40: return "uncertain";
+  switch (quality & OPC_QUALITY_MASK) {
+    case OPC_QUALITY_GOOD: return "good";
+    case OPC_QUALITY_UNCERTAIN: return "uncertain";
     default: return "bad";
   }
 }

@@ -21,13 +21,13 @@
 #include "opc_subscription_sink.h"
 #include "opc_stream.h"
 #include "opc_values_win32.h"
+#include "vrtopc_identity.h"
 
 namespace {
 
 using vrt::tool::OpcArguments;
 using vrt::tool::OpcCommand;
 
-constexpr wchar_t kProgId[] = L"Kalvento.Tavex";
 constexpr LCID kSystemDefaultLocale = 0x800;
 
 template <typename Interface>
@@ -308,13 +308,13 @@ class OpcClient {
   // AppID names.
   bool Create(bool localServer) {
     CLSID clsid{};
-    HRESULT result = CLSIDFromProgID(kProgId, &clsid);
+    HRESULT result = CLSIDFromProgID(kVrtOpcProgIdWide, &clsid);
     if (SUCCEEDED(result)) {
       result = CoCreateInstance(clsid, nullptr, localServer ? CLSCTX_LOCAL_SERVER : CLSCTX_INPROC_SERVER,
                                 IID_IOPCServer, server_.OutVoid());
     }
     if (FAILED(result) || server_.Get() == nullptr) {
-      std::fprintf(stderr, "opc: cannot create the OPC server %s: %s\n", Narrow(kProgId).c_str(),
+      std::fprintf(stderr, "opc: cannot create the OPC server %s: %s\n", Narrow(kVrtOpcProgIdWide).c_str(),
                    vrt::tool::HresultText(static_cast<std::uint32_t>(result)).c_str());
       return false;
     }

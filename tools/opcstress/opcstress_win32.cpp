@@ -21,6 +21,7 @@
 #include "opc_da.h"
 #include "stress_client_win32.h"
 #include "stress_watch.h"
+#include "vrtopc_identity.h"
 
 namespace {
 
@@ -80,7 +81,7 @@ int main(int argc, char** argv) {
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   CLSID clsid;
   vrt::ComPtr<IOPCServer> server;
-  HRESULT created = CLSIDFromProgID(L"Kalvento.Tavex", &clsid);
+  HRESULT created = CLSIDFromProgID(kVrtOpcProgIdWide, &clsid);
   if (SUCCEEDED(created)) {
     created = CoCreateInstance(clsid, nullptr, context, IID_IOPCServer, server.OutVoid());
   }
@@ -108,10 +109,17 @@ int main(int argc, char** argv) {
     });
   }
   if (!failure.empty() && SUCCEEDED(started)) {
-    std::printf("STALL: %s\n", failure.c_str());
+    std::printf("STALL: %s\n%s", failure.c_str(), vrt::tool::ThreadsReport(client).c_str());
+    std::fflush(stdout);
+    Sleep(10000);
+    std::printf("ten seconds later:\n%s", vrt::tool::ThreadsReport(client).c_str());
     vrt::tool::EndStalledProcess(2);
   }
-  client.Stop();
+  if (failure.empty()) failure = client.Finish(stallSeconds * 1000ull);
+  if (!failure.empty()) {
+    std::printf("STALL: %s\n%s", failure.c_str(), vrt::tool::ThreadsReport(client).c_str());
+    vrt::tool::EndStalledProcess(2);
+  }
   const auto violations = client.Violations();
   std::printf("calls %llu\n", static_cast<unsigned long long>(client.TotalCalls()));
   for (std::size_t k = 0; k < client.ThreadCount(); ++k) {

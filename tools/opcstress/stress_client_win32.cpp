@@ -711,6 +711,30 @@ void StressClient::Stop() {
   running_.clear();
 }
 
+std::string StressClient::Finish(std::uint64_t stallMilliseconds) {
+  stop_ = true;
+  StallWatch watch(threads_.size(), stallMilliseconds);
+  for (;;) {
+    bool allFinished = true;
+    const ULONGLONG now = GetTickCount64();
+    for (std::size_t k = 0; k < threads_.size(); ++k) {
+      const StressThread& thread = *threads_[k];
+      if (thread.finished) continue;
+      allFinished = false;
+      if (watch.Stalled(k, thread.calls, now)) {
+        const std::string call = thread.current.load();
+        return thread.name + " made no call for " + std::to_string(watch.StillFor(k, now) / 1000) +
+               " s while letting go" +
+               (call.empty() ? " (between calls, after " + std::string(thread.last.load()) + ")" : " inside " + call);
+      }
+    }
+    if (allFinished) break;
+    Sleep(50);
+  }
+  Stop();
+  return {};
+}
+
 std::uint64_t StressClient::TotalCalls() const {
   std::uint64_t total = 0;
   for (const auto& thread : threads_) total += thread->calls;
@@ -748,6 +772,16 @@ std::string WatchProgress(StressClient& client, std::uint64_t milliseconds, std:
     if (now - start >= milliseconds) return {};
     Sleep(100);
   }
+}
+
+std::string ThreadsReport(const StressClient& client) {
+  std::string report;
+  for (std::size_t k = 0; k < client.ThreadCount(); ++k) {
+    const StressThread& thread = client.Thread(k);
+    report += "  " + thread.name + ": " + std::to_string(thread.calls.load()) + " calls, in \"" +
+              thread.current.load() + "\", last \"" + thread.last.load() + "\"\n";
+  }
+  return report;
 }
 
 void EndStalledProcess(unsigned code) {

@@ -94,6 +94,10 @@ class StressClient {
   // Asks every thread to let go of what it made (its groups go with
   // RemoveGroup) and waits for them.
   void Stop();
+  // Stop, watched: a thread that makes no call for `stallMilliseconds`
+  // while it lets go is a stall. The stall, or an empty text when every
+  // thread ended (then joined).
+  std::string Finish(std::uint64_t stallMilliseconds);
 
   std::size_t ThreadCount() const { return threads_.size(); }
   const StressThread& Thread(std::size_t index) const { return *threads_[index]; }
@@ -121,6 +125,10 @@ class StressClient {
 // or an empty text when the time ran out.
 std::string WatchProgress(StressClient& client, std::uint64_t milliseconds, std::uint64_t stallMilliseconds,
                           const std::function<std::string()>& check);
+
+// Each thread's calls, the call it is in and the one it made last, a line
+// each: what a stall report shows.
+std::string ThreadsReport(const StressClient& client);
 
 // Ends this process at once with `code`: for a stall, whose threads will
 // never come back from their calls.

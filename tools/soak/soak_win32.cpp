@@ -476,7 +476,12 @@ class Soak {
         20s);
     check(subscribed, "the OPC subscription shows the driver's values, good");
 
-    stress_->Stop();
+    const std::string stalled = stress_->Finish(kStallLimit);
+    if (!stalled.empty()) {
+      std::printf("soak: FAILED: the concurrent OPC client: %s\n%s", stalled.c_str(),
+                  vrt::tool::ThreadsReport(*stress_).c_str());
+      vrt::tool::EndStalledProcess(1);
+    }
     const std::vector<std::string> violations = stress_->Violations();
     for (const std::string& line : violations) std::printf("soak: %s\n", line.c_str());
     check(violations.empty(), "the concurrent OPC client's " + std::to_string(stress_->TotalCalls()) +

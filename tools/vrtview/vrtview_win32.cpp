@@ -20,6 +20,7 @@
 #include "../../image/dit_api.h"
 #include "../../image/shared_access.h"
 #include "opc_da.h"
+#include "vrtopc_identity.h"
 #include "opc_subscription_sink.h"
 #include "opc_panel.h"
 #include "opc_values_win32.h"
@@ -119,7 +120,6 @@ long DatabaseRows(const std::string& dataSource) {
 // The view's OPC subscription: the server created by its ProgID, one group
 // at 500 ms with the items of --opc-items, and an IOPCDataCallback that
 // keeps the latest value of each item in the panel.
-constexpr wchar_t kOpcProgId[] = L"Kalvento.Tavex";
 constexpr DWORD kOpcUpdateRate = 500;
 
 std::string ClockNow() {
@@ -181,7 +181,7 @@ class OpcSubscription {
     }
     comInitialized_ = true;
     CLSID clsid{};
-    HRESULT result = CLSIDFromProgID(kOpcProgId, &clsid);
+    HRESULT result = CLSIDFromProgID(kVrtOpcProgIdWide, &clsid);
     if (SUCCEEDED(result)) {
       result = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IOPCServer,
                                 reinterpret_cast<void**>(&server_));

@@ -1,5 +1,7 @@
 #include "opc_client.h"
 
+#include "vrtopc_identity.h"
+
 #include <cstring>
 
 #include "probe_process.h"
@@ -29,7 +31,7 @@ int RunRegsvr32(bool unregister, const std::string& library) {
 
 HRESULT CreateServer(ComPtr<IOPCServer>& server, DWORD context) {
   CLSID clsid{};
-  const HRESULT found = CLSIDFromProgID(L"Kalvento.Tavex", &clsid);
+  const HRESULT found = CLSIDFromProgID(kVrtOpcProgIdWide, &clsid);
   if (FAILED(found)) return found;
   return CoCreateInstance(clsid, nullptr, context, IID_IOPCServer, server.OutVoid());
 }

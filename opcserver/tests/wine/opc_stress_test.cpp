@@ -212,7 +212,7 @@ TEST_F(OpcStress, ManyClientsAtOnceNeitherHangNorGetResultsTheyMayNotGet) {
   // The subscriptions must keep delivering: something in every 5 s.
   std::uint64_t seen[4] = {};
   ULONGLONG windowStart = GetTickCount64();
-  const std::string failure = tool::WatchProgress(client, seconds * 1000ull, kStallLimit, [&]() -> std::string {
+  std::string failure = tool::WatchProgress(client, seconds * 1000ull, kStallLimit, [&]() -> std::string {
     if (GetTickCount64() - windowStart < kStallLimit) return {};
     const std::uint64_t now[4] = {analog.callback->calls, analog.streams->streams, digital.callback->calls,
                                   digital.streams->streams};
@@ -225,14 +225,20 @@ TEST_F(OpcStress, ManyClientsAtOnceNeitherHangNorGetResultsTheyMayNotGet) {
     windowStart = GetTickCount64();
     return {};
   });
+  if (failure.empty()) failure = client.Finish(kStallLimit);
   if (!failure.empty()) {
     // The stalled threads never come back: say what happened and end here.
-    std::fprintf(stderr, "FAILED: %s (after %llu calls, %llu register changes)\n", failure.c_str(),
+    std::fprintf(stderr, "FAILED: %s (after %llu calls, %llu register changes)\n%s", failure.c_str(),
                  static_cast<unsigned long long>(client.TotalCalls()),
-                 static_cast<unsigned long long>(changer.Changes()));
+                 static_cast<unsigned long long>(changer.Changes()), tool::ThreadsReport(client).c_str());
+    // Ten seconds more tell a hang from a crawl.
+    const std::uint64_t callbacks = analog.callback->calls + digital.callback->calls;
+    Sleep(10000);
+    std::fprintf(stderr, "ten seconds later (%llu more OnDataChange):\n%s",
+                 static_cast<unsigned long long>(analog.callback->calls + digital.callback->calls - callbacks),
+                 tool::ThreadsReport(client).c_str());
     tool::EndStalledProcess(1);
   }
-  client.Stop();
   EXPECT_EQ(client.Violations(), std::vector<std::string>{});
   std::printf("stress: %llu calls in this process, %llu OnDataChange, %llu streams, %llu register changes\n",
               static_cast<unsigned long long>(client.TotalCalls()),

@@ -500,5 +500,76 @@ TEST_F(OpcSubscriptions, GroupsServersAndSinksMayGoWhileTheirCallbackRuns) {
   }
 }
 
+// A value the requested type cannot hold (1234 as VT_UI1) is the
+// conversion's error with BAD quality and no value, in every read path;
+// the item beside it that fits (5) is read as usual.
+TEST_F(OpcSubscriptions, AValueTheRequestedTypeCannotHoldIsAnErrorWithBadQualityInEveryReadPath) {
+  auto group = Group(L"narrow");
+  const auto added = testing::AddItems(*group.Get(), {L"PUMPS:DIT:256", L"PUMPS:DIT:257"}, TRUE, VT_UI1);
+  ASSERT_EQ(added.size(), 2u);
+  ComPtr<IOPCSyncIO> io;
+  ASSERT_EQ(group.As(io), S_OK);
+  ASSERT_TRUE(WaitFor([&] { return testing::ReadItem(*io.Get(), added[1].handle, OPC_DS_DEVICE).quality == 192; }, 10s));
+  OPCHANDLE handles[2] = {added[0].handle, added[1].handle};
+  OPCITEMSTATE* states = nullptr;
+  HRESULT* errors = nullptr;
+  ASSERT_EQ(io->Read(OPC_DS_DEVICE, 2, handles, &states, &errors), S_FALSE);
+  EXPECT_EQ(errors[0], DISP_E_OVERFLOW);
+  EXPECT_EQ(states[0].wQuality & OPC_QUALITY_MASK, OPC_QUALITY_BAD);
+  EXPECT_EQ(states[0].vDataValue.vt, VT_EMPTY);
+  EXPECT_EQ(errors[1], S_OK);
+  EXPECT_EQ(states[1].wQuality, 192);
+  EXPECT_EQ(states[1].vDataValue.vt, VT_UI1);
+  EXPECT_EQ(states[1].vDataValue.bVal, 5);
+  for (int k = 0; k < 2; ++k) VariantClear(&states[k].vDataValue);
+  CoTaskMemFree(states);
+  CoTaskMemFree(errors);
+
+  // The subscription's OnDataChange, and IOPCAsyncIO2's OnReadComplete.
+  DataCallbackSink sink;
+  DWORD cookie = 0;
+  ASSERT_EQ(testing::AdviseDataCallback(*group.Get(), &sink, &cookie), S_OK);
+  ASSERT_TRUE(WaitFor([&] { return sink.CallCount() > 0; }, 10s));
+  auto expectNarrowed = [](const DataCallbackSink::Call& call, const char* path) {
+    ASSERT_EQ(call.clientHandles.size(), 2u) << path;
+    EXPECT_EQ(call.masterQuality, S_FALSE) << path;
+    EXPECT_EQ(call.masterError, S_FALSE) << path;
+    EXPECT_EQ(call.errors[0], DISP_E_OVERFLOW) << path;
+    EXPECT_EQ(call.qualities[0] & OPC_QUALITY_MASK, OPC_QUALITY_BAD) << path;
+    EXPECT_EQ(call.values[0], L"") << path;
+    EXPECT_EQ(call.errors[1], S_OK) << path;
+    EXPECT_EQ(call.values[1], L"5") << path;
+  };
+  expectNarrowed(sink.Calls().front(), "OnDataChange");
+  ComPtr<IOPCAsyncIO2> async;
+  ASSERT_EQ(group.As(async), S_OK);
+  DWORD cancelId = 0;
+  errors = nullptr;
+  EXPECT_EQ(async->Read(2, handles, 9, &cancelId, &errors), S_FALSE);
+  ASSERT_NE(errors, nullptr);
+  EXPECT_EQ(errors[0], DISP_E_OVERFLOW);
+  CoTaskMemFree(errors);
+  const auto calls = sink.Calls();
+  ASSERT_EQ(calls.back().kind, DataCallbackSink::Call::kReadComplete);
+  expectNarrowed(calls.back(), "OnReadComplete");
+  ASSERT_EQ(testing::UnadviseDataCallback(*group.Get(), cookie), S_OK);
+
+  // A DA 1.0 stream: BAD quality and an empty value.
+  ComPtr<IDataObject> data;
+  ASSERT_EQ(group.As(data), S_OK);
+  StreamSink streams;
+  FORMATETC format{testing::DataTimeFormat(), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+  DWORD connection = 0;
+  ASSERT_EQ(data->DAdvise(&format, ADVF_PRIMEFIRST, &streams, &connection), S_OK);
+  ASSERT_TRUE(WaitFor([&] { return !streams.Streams().empty(); }, 10s));
+  const auto parsed = testing::ParseDataStream(streams.Streams()[0].bytes, true);
+  ASSERT_EQ(parsed.items.size(), 2u);
+  EXPECT_EQ(parsed.items[0].quality & OPC_QUALITY_MASK, OPC_QUALITY_BAD);
+  EXPECT_EQ(parsed.items[0].type, VT_EMPTY);
+  EXPECT_EQ(parsed.items[1].quality, 192);
+  EXPECT_EQ(parsed.items[1].number, 5.0);
+  ASSERT_EQ(data->DUnadvise(connection), S_OK);
+}
+
 }  // namespace
 }  // namespace vrt
