@@ -417,34 +417,98 @@ TEST(Reload, AsksAboutChangesSavesFirstAndStopsWhenTheSaveFails) {
   int saves = 0;
   int reloads = 0;
   bool saveWorks = true;
+  std::vector<std::string> messageLines;
   auto save = [&] {
     ++saves;
     return saveWorks;
   };
-  auto reload = [&] { ++reloads; };
-  EXPECT_FALSE(RunReload(editor.doc, editor.ui, save, reload));
+  auto reload = [&] {
+    ++reloads;
+    return ReloadOutcome::kReloaded;
+  };
+  auto messageLine = [&](const std::string& line) { messageLines.push_back(line); };
+  EXPECT_FALSE(RunReload(editor.doc, editor.ui, save, reload, messageLine));
   EXPECT_EQ(editor.ui.Texts(), std::vector<std::string>{"Driver not Started Not Started!"});
 
   editor.AddRecordThroughDialog("DIT:0", "");
   editor.doc.SetReloadPending(true);
   editor.ui.answer = Answer::kCancel;
-  EXPECT_FALSE(RunReload(editor.doc, editor.ui, save, reload));
+  EXPECT_FALSE(RunReload(editor.doc, editor.ui, save, reload, messageLine));
   saveWorks = false;
   editor.ui.answer = Answer::kYes;
-  EXPECT_FALSE(RunReload(editor.doc, editor.ui, save, reload));
+  EXPECT_FALSE(RunReload(editor.doc, editor.ui, save, reload, messageLine));
   EXPECT_EQ(reloads, 0);
   saveWorks = true;
-  EXPECT_TRUE(RunReload(editor.doc, editor.ui, save, reload));
+  EXPECT_TRUE(RunReload(editor.doc, editor.ui, save, reload, messageLine));
   EXPECT_EQ(saves, 2);
   EXPECT_EQ(reloads, 1);
   EXPECT_EQ(editor.ui.Texts().back(), "Reload Complete");
+  EXPECT_EQ(editor.ui.shown.back().icon, MessageIcon::kInformation);
   EXPECT_FALSE(editor.doc.ReloadPending());
+  EXPECT_TRUE(messageLines.empty());
 
   editor.ui.answer = Answer::kNo;
   editor.doc.SetModified(true);
-  EXPECT_TRUE(RunReload(editor.doc, editor.ui, save, reload));
+  EXPECT_TRUE(RunReload(editor.doc, editor.ui, save, reload, messageLine));
   EXPECT_FALSE(editor.doc.Modified());
   EXPECT_EQ(saves, 2);
+}
+
+TEST(Reload, ADriverThatDidNotStopOrStartAgainIsReportedAndTheReloadStaysPending) {
+  const struct {
+    ReloadOutcome outcome;
+    const char* text;
+  } cases[] = {
+      {ReloadOutcome::kNotStopped, "Reload failed: the driver did not stop"},
+      {ReloadOutcome::kNotStarted, "Reload failed: the driver did not start again"},
+  };
+  for (const auto& failure : cases) {
+    SCOPED_TRACE(failure.text);
+    ViewEditor editor;
+    editor.AddRecordThroughDialog("DIT:0", "");
+    editor.doc.SetModified(false);
+    editor.doc.SetReloadPending(true);
+    std::vector<std::string> messageLines;
+    EXPECT_FALSE(RunReload(
+        editor.doc, editor.ui, [] { return true; }, [&] { return failure.outcome; },
+        [&](const std::string& line) { messageLines.push_back(line); }));
+    EXPECT_EQ(editor.ui.Texts(), std::vector<std::string>{failure.text});
+    EXPECT_EQ(editor.ui.shown.back().icon, MessageIcon::kError);
+    EXPECT_EQ(messageLines, std::vector<std::string>{failure.text});
+    EXPECT_TRUE(editor.doc.ReloadPending());
+
+    // Once the driver answers, the same command completes.
+    messageLines.clear();
+    EXPECT_TRUE(RunReload(
+        editor.doc, editor.ui, [] { return true; }, [] { return ReloadOutcome::kReloaded; },
+        [&](const std::string& line) { messageLines.push_back(line); }));
+    EXPECT_EQ(editor.ui.Texts().back(), "Reload Complete");
+    EXPECT_TRUE(messageLines.empty());
+    EXPECT_FALSE(editor.doc.ReloadPending());
+  }
+}
+
+TEST(Reload, TheDriverIsStartedOnlyAfterItConfirmedTheStop) {
+  // Each call's request (0 stop, 1 start) and the driver's confirmations in turn.
+  struct Case {
+    std::vector<int> confirmations;
+    ReloadOutcome outcome;
+    std::vector<int> requests;
+  };
+  const Case cases[] = {
+      {{1, 1}, ReloadOutcome::kReloaded, {0, 1}},
+      {{0}, ReloadOutcome::kNotStopped, {0}},
+      {{1, 0}, ReloadOutcome::kNotStarted, {0, 1}},
+  };
+  for (const Case& scenario : cases) {
+    std::vector<int> requests;
+    const ReloadOutcome outcome = StopAndStartDriver([&](int start) {
+      requests.push_back(start);
+      return scenario.confirmations.at(requests.size() - 1);
+    });
+    EXPECT_EQ(outcome, scenario.outcome);
+    EXPECT_EQ(requests, scenario.requests);
+  }
 }
 
 }  // namespace

@@ -102,17 +102,32 @@ bool SaveModified(CDidDoc& doc, EditorUserInterface& ui, const std::function<boo
 }
 
 bool RunReload(CDidDoc& doc, EditorUserInterface& ui, const std::function<bool()>& save,
-               const std::function<void()>& reload) {
+               const std::function<ReloadOutcome()>& reload,
+               const std::function<void(const std::string&)>& messageLine) {
   if (doc.PollRecordTotal() == 0) {
     ui.ShowMessage(msg::kReloadNothing, kProgramTitle, MessageIcon::kExclamation);
     return false;
   }
   // A save that failed or was cancelled leaves the driver as it is.
   if (!SaveModified(doc, ui, save)) return false;
-  reload();
+  const ReloadOutcome outcome = reload();
+  if (outcome != ReloadOutcome::kReloaded) {
+    // The messages pane keeps the failure after the box is gone, beside the
+    // driver's own lines about it.
+    const char* text = outcome == ReloadOutcome::kNotStopped ? msg::kReloadNotStopped : msg::kReloadNotStarted;
+    messageLine(text);
+    ui.ShowMessage(text, kProgramTitle, MessageIcon::kError);
+    return false;
+  }
   ui.ShowMessage(msg::kReloadComplete, kProgramTitle, MessageIcon::kInformation);
   doc.SetReloadPending(false);
   return true;
+}
+
+ReloadOutcome StopAndStartDriver(const std::function<int(int start)>& startStop) {
+  if (startStop(0) == 0) return ReloadOutcome::kNotStopped;
+  if (startStop(1) == 0) return ReloadOutcome::kNotStarted;
+  return ReloadOutcome::kReloaded;
 }
 
 }  // namespace vrt::editor

@@ -99,11 +99,24 @@ std::optional<std::string> LearnedText(const std::string& message);
 // False when the command is not to go on.
 bool SaveModified(CDidDoc& doc, EditorUserInterface& ui, const std::function<bool()>& save);
 
+// What became of Reload's stop and start of the driver.
+enum class ReloadOutcome { kReloaded, kNotStopped, kNotStarted };
+
+// The driver stopped and started again through the mapping library's
+// nio_StartStop (`startStop(0)` stops, `startStop(1)` starts; each gives 1
+// once the driver confirmed and 0 when it did not within the library's
+// wait). A driver that did not confirm the stop is not asked to start: it
+// is still running on the old file, or in a state nobody knows.
+ReloadOutcome StopAndStartDriver(const std::function<int(int start)>& startStop);
+
 // Reload: the steps around the driver's stop and start. `save` saves the
 // document to its path (the File command, with its own dialogs); `reload`
-// stops and starts the driver on the saved file. False when nothing was
-// reloaded.
+// stops and starts the driver on the saved file and says how that went. A
+// driver that did not stop or did not start again is reported in a box and
+// as a line of the messages pane (`messageLine`), and the reload stays
+// pending. False when nothing was reloaded.
 bool RunReload(CDidDoc& doc, EditorUserInterface& ui, const std::function<bool()>& save,
-               const std::function<void()>& reload);
+               const std::function<ReloadOutcome()>& reload,
+               const std::function<void(const std::string&)>& messageLine);
 
 }  // namespace vrt::editor

@@ -142,9 +142,9 @@ bool MappedLiveImage::PollRecordStatus(int index, std::uint16_t* status) {
   return true;
 }
 
-void ReloadConfiguration(const std::string& path, const char* acronym) {
+ReloadOutcome ReloadConfiguration(const std::string& path, const char* acronym) {
   LogMessage(kAttrActivity, "ReloadConfiguration(%s,%s)", path.c_str(), acronym);
-  if (vrt::nio_StartStop(0) != 0) vrt::nio_StartStop(1);
+  return StopAndStartDriver([](int start) { return vrt::nio_StartStop(start); });
 }
 
 // ---------------------------------------------------------------------------

@@ -53,8 +53,8 @@ class MappedLiveImage : public LiveImage {
 };
 
 // Stops the driver and, once it confirmed, starts it again on its start-up
-// file.
-void ReloadConfiguration(const std::string& path, const char* acronym);
+// file; what became of the stop and the start.
+ReloadOutcome ReloadConfiguration(const std::string& path, const char* acronym);
 
 // Help: the help file's topic when VRTDOC.HLP is there, else the HTML help
 // beside the program at the topic's anchor; kHelpContents opens the

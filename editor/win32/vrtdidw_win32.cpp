@@ -236,6 +236,23 @@ void CreateMessagesView(HWND frame) {
   SendMessageA(app->messages, LVM_INSERTCOLUMNA, 0, reinterpret_cast<LPARAM>(&column));
 }
 
+// One line at the end of the messages pane; the list view drops what the
+// lines dropped from the front.
+void AppendMessageLine(const std::string& line, int attribute) {
+  const std::size_t removed = app->lines.Add(line, attribute);
+  for (std::size_t i = 0; i < removed; ++i) ListView_DeleteItem(app->messages, 0);
+  LVITEMA item{};
+  item.mask = LVIF_TEXT | LVIF_IMAGE;
+  item.iItem = ListView_GetItemCount(app->messages);
+  item.iImage = app->lines.Lines().back().icon;
+  item.pszText = const_cast<char*>(line.c_str());
+  SendMessageA(app->messages, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+}
+
+void ScrollToLastMessageLine() {
+  ListView_EnsureVisible(app->messages, ListView_GetItemCount(app->messages) - 1, FALSE);
+}
+
 void ShowChannel() {
   for (int id = ID_CHANNEL_FIRST; id <= ID_CHANNEL_LAST; ++id) {
     SendMessageA(app->channelBar, TB_CHECKBUTTON, static_cast<WPARAM>(id),
@@ -375,11 +392,17 @@ void CommandRecent(std::size_t index) {
 }
 
 void CommandReload() {
-  RunReload(app->doc, app->ui, [] { return Save(); },
-            [] {
-              WaitCursor wait;
-              ReloadConfiguration(app->doc.Path(), kAcronym);
-            });
+  RunReload(
+      app->doc, app->ui, [] { return Save(); },
+      [] {
+        WaitCursor wait;
+        return ReloadConfiguration(app->doc.Path(), kAcronym);
+      },
+      [](const std::string& line) {
+        // With the warning icon, as the driver's own error lines have.
+        AppendMessageLine(line, kAttrError);
+        ScrollToLastMessageLine();
+      });
   ShowTitle();
 }
 
@@ -507,17 +530,10 @@ void MessageTick() {
     // The learn hook: the poll records of this driver take no action on
     // what a learn message hands them, so the text goes no further.
     if (app->view.LearnAddresses()) (void)LearnedText(line);
-    const std::size_t removed = app->lines.Add(line, attribute);
-    for (std::size_t i = 0; i < removed; ++i) ListView_DeleteItem(app->messages, 0);
-    LVITEMA item{};
-    item.mask = LVIF_TEXT | LVIF_IMAGE;
-    item.iItem = ListView_GetItemCount(app->messages);
-    item.iImage = app->lines.Lines().back().icon;
-    item.pszText = const_cast<char*>(line.c_str());
-    SendMessageA(app->messages, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    AppendMessageLine(line, attribute);
     added = true;
   }
-  if (added) ListView_EnsureVisible(app->messages, ListView_GetItemCount(app->messages) - 1, FALSE);
+  if (added) ScrollToLastMessageLine();
 }
 
 // ---------------------------------------------------------------------------

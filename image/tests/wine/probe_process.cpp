@@ -1,5 +1,7 @@
 #include "probe_process.h"
 
+#include <sddl.h>
+
 #include <algorithm>
 #include <fstream>
 
@@ -140,6 +142,28 @@ void DeleteConfigValue(const char* name) {
     RegDeleteValueA(key, name);
     RegCloseKey(key);
   }
+}
+
+bool LockKeyAgainstWrites(HKEY root, const std::string& path) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  // Everyone is denied KEY_SET_VALUE and KEY_CREATE_SUB_KEY, and allowed
+  // everything else.
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(D;;0x6;;;WD)(A;;KA;;;WD)", SDDL_REVISION_1,
+                                                           &descriptor, nullptr)) {
+    RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
+    LocalFree(descriptor);
+  }
+  RegCloseKey(key);
+  HKEY writable = nullptr;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_SET_VALUE, &writable) == ERROR_SUCCESS) {
+    RegCloseKey(writable);
+    return false;
+  }
+  return true;
 }
 
 void InstallConfiguration(const std::string& path, const std::vector<std::uint8_t>& image) {

@@ -75,6 +75,14 @@ void SetMachineValue(const char* key, const char* name, const std::string& value
 void SetConfigValue(const char* name, const std::string& value);
 void DeleteConfigValue(const char* name);
 
+// Creates the key (when missing) and gives it an access list that refuses
+// new values and sub-keys to everyone while still letting it be read and
+// deleted, so that a program's write to it fails for real (Wine checks a
+// key's access list as Windows does when the key itself is opened; it does
+// not check the parent's right to create sub-keys when a key is created by
+// a path through it). True when a write is then refused.
+bool LockKeyAgainstWrites(HKEY root, const std::string& path);
+
 // Writes `image` to `path` and registers it as ConfigFile.
 void InstallConfiguration(const std::string& path, const std::vector<std::uint8_t>& image);
 

@@ -300,6 +300,23 @@ TEST_F(Installer, SetupAndUninstallRunUnattended) {
   EXPECT_FALSE(IsDirectory(CommonPrograms() + "\\Plant"));
   EXPECT_EQ(SharedCount("OPCDAAuto.dll"), 1u);  // the first node was installed twice
 
+  // An OPC server whose registration fails (its class key refuses writes):
+  // regsvr32 says so in its exit code, setup fails with the library's path
+  // and that code, and no half-written class is left; the node goes again.
+  ASSERT_TRUE(testing::LockKeyAgainstWrites(HKEY_CLASSES_ROOT, kOpcClassKey));
+  std::tie(code, text) = RunToEnd(Media() + "setup.exe", "/S \"/D=C:\\Program Files\\Kalvento\\Tavex\"");
+  EXPECT_EQ(code, 1u) << text;
+  EXPECT_NE(text.find(std::string(kRegisterServerFailed) + "C:\\Program Files\\Kalvento\\Tavex\\" + kOpcServerFileName +
+                      "\nWin32 error code: 5\n"),
+            std::string::npos)
+      << text;
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kOpcClassKey));
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "Kalvento.Tavex"));
+  RegDeleteKeyA(HKEY_CLASSES_ROOT, kOpcClassKey);
+  std::tie(code, text) = RunToEnd("C:\\Program Files\\Kalvento\\Tavex\\uninstall.exe", "/S");
+  EXPECT_EQ(code, 0u) << text;
+  EXPECT_EQ(SharedCount("OPCDAAuto.dll"), 1u);
+
   // Refused command lines, and an uninstall with nothing installed.
   std::tie(code, text) = RunToEnd(Media() + "setup.exe", "/D=C:\\x");
   EXPECT_EQ(code, 2u);

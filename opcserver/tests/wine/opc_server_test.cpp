@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <functional>
 
 #include "dit_mapping.h"
 #include "opc_client.h"
@@ -114,6 +115,91 @@ TEST(OpcRegistration, RegistrationWritesEveryEntryKeepsChangedSettingsAndUnregis
   // Leave it registered with its defaults for the other tests.
   ASSERT_EQ(testing::RunRegsvr32(false), 0);
   EXPECT_EQ(ReadCount(HKEY_LOCAL_MACHINE, kServerDefaultsKey, "ThreadSleepTime"), 100u);
+}
+
+void DeleteKeys(HKEY root, std::initializer_list<std::string> deepestFirst) {
+  for (const std::string& path : deepestFirst) RegDeleteKeyA(root, path.c_str());
+}
+
+TEST(OpcRegistration, AWriteThatFailsFailsTheRegistrationAndLeavesNoClassBehind) {
+  testing::DeleteConfigValue(kDriverExeValue);
+  const std::string classKey = kClsidKey;
+  const std::string categories = classKey + "\\Implemented Categories";
+  const std::string settings = "Software\\Kalvento\\Tavex\\OPC";
+  // Each part of the registration, made to fail by the registry itself.
+  struct Obstacle {
+    const char* part;
+    std::function<void()> place;
+    std::function<void()> remove;
+    HRESULT expected;  // S_OK: any failure will do (the categories manager's own)
+  };
+  const Obstacle obstacles[] = {
+      {"the class's InprocServer32 key refuses its values",
+       [&] { ASSERT_TRUE(testing::LockKeyAgainstWrites(HKEY_CLASSES_ROOT, classKey + "\\InprocServer32")); },
+       [&] { DeleteKeys(HKEY_CLASSES_ROOT, {classKey + "\\InprocServer32", classKey}); },
+       HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)},
+      {"the settings key is volatile, so its sub-keys cannot be made to last",
+       [&] {
+         HKEY key = nullptr;
+         ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, settings.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
+                                   KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                   ERROR_SUCCESS);
+         RegCloseKey(key);
+       },
+       [&] { DeleteKeys(HKEY_LOCAL_MACHINE, {settings}); },
+       HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE)},
+      {"the class's category links refuse the categories manager",
+       [&] { ASSERT_TRUE(testing::LockKeyAgainstWrites(HKEY_CLASSES_ROOT, categories)); },
+       [&] { DeleteKeys(HKEY_CLASSES_ROOT, {categories, classKey}); },
+       S_OK},
+  };
+  const auto nothingOfTheClassIsLeft = [&] {
+    for (const char* key : {"Kalvento.Tavex", "Kalvento.Tavex.6.9.6", kClsidKey, kAppIdKey}) {
+      EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key)) << key;
+    }
+    // No settings sub-key half written: a later registration would keep it
+    // as an administrator's.
+    if (KeyExists(HKEY_LOCAL_MACHINE, kServerDefaultsKey)) {
+      EXPECT_EQ(ReadCount(HKEY_LOCAL_MACHINE, kServerDefaultsKey, "ThreadPriority"), 7u);
+    }
+  };
+
+  // A failed registration leaves nothing to unregister, so each attempt
+  // starts from where the one before left the registry.
+  ASSERT_EQ(testing::RunRegsvr32(true), 0);
+  for (const Obstacle& obstacle : obstacles) {
+    SCOPED_TRACE(obstacle.part);
+    ASSERT_NO_FATAL_FAILURE(obstacle.place());
+    const int code = testing::RunRegsvr32(false);
+    EXPECT_NE(code, 0);
+    nothingOfTheClassIsLeft();
+    obstacle.remove();
+
+    // The result itself, from the library in this process.
+    ASSERT_NO_FATAL_FAILURE(obstacle.place());
+    HMODULE library = LoadLibraryA(testing::ServerLibrary().c_str());
+    ASSERT_NE(library, nullptr);
+    using Register = HRESULT(STDAPICALLTYPE*)();
+    auto registerServer =
+        reinterpret_cast<Register>(reinterpret_cast<void*>(GetProcAddress(library, "DllRegisterServer")));
+    ASSERT_NE(registerServer, nullptr);
+    const HRESULT result = registerServer();
+    FreeLibrary(library);
+    if (obstacle.expected != S_OK) {
+      EXPECT_EQ(result, obstacle.expected);
+    } else {
+      EXPECT_TRUE(FAILED(result)) << std::hex << result;
+    }
+    nothingOfTheClassIsLeft();
+    obstacle.remove();
+  }
+
+  // With the obstacles gone, registering works again, and the other tests
+  // find the server registered.
+  ASSERT_EQ(testing::RunRegsvr32(false), 0);
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, classKey + "\\InprocServer32"));
+  EXPECT_EQ(ReadCount(HKEY_LOCAL_MACHINE, kServerDefaultsKey, "ThreadSleepTime"), 100u);
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, categories + "\\{63D5F432-CFE4-11D1-B2C8-0060083BA1FB}"));
 }
 
 TEST(OpcClassObject, OtherClassesAndAggregationAreRefusedAndLiveServersKeepTheLibrary) {
