@@ -180,7 +180,8 @@ bool MeasureLatency(vrt::testing::DriverSession& session, const char* label, DWO
         },
         5s);
     if (!seen) {
-      std::fprintf(stderr, "%s: change %d did not arrive\n", label, change);
+      std::fprintf(stderr, "%s: change %d did not arrive (%ld calls, last value %.0f)\n", label, change,
+                   sink.calls.load(), sink.lastValue);
       vrt::testing::UnadviseDataCallback(*group.Get(), cookie);
       counting->Release();
       return false;

@@ -1,4 +1,5 @@
-// For OPC clients that only subscribe: an IOPCDataCallback, counted with
+// Sinks of the suite's OPC clients. SubscriptionSink, for clients that only
+// subscribe: an IOPCDataCallback, counted with
 // interlocked operations and deleted with its last Release, whose
 // completions of asynchronous calls (which such a client never makes)
 // simply answer S_OK. A client derives from it and writes OnDataChange.
@@ -6,13 +7,16 @@
 
 #include "opc_da.h"
 
-class SubscriptionSink : public IOPCDataCallback {
+// A client's sink object of one interface, counted with interlocked
+// operations and deleted with its last Release.
+template <typename Interface>
+class ClientSink : public Interface {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
-    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IOPCDataCallback)) return E_NOINTERFACE;
-    *object = static_cast<IOPCDataCallback*>(this);
+    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, __uuidof(Interface))) return E_NOINTERFACE;
+    *object = static_cast<Interface*>(this);
     AddRef();
     return S_OK;
   }
@@ -22,6 +26,19 @@ class SubscriptionSink : public IOPCDataCallback {
     if (left == 0) delete this;
     return static_cast<ULONG>(left);
   }
+  // The references held, the creator's first one included.
+  long References() const { return references_; }
+
+ protected:
+  // Deleted through Release only; the creator holds the first reference.
+  virtual ~ClientSink() = default;
+
+ private:
+  LONG references_ = 1;
+};
+
+class SubscriptionSink : public ClientSink<IOPCDataCallback> {
+ public:
   HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*, VARIANT*, WORD*,
                                            FILETIME*, HRESULT*) override {
     return S_OK;
@@ -30,13 +47,4 @@ class SubscriptionSink : public IOPCDataCallback {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD, OPCHANDLE) override { return S_OK; }
-  // The references held, the creator's first one included.
-  long References() const { return references_; }
-
- protected:
-  // Deleted through Release only; the creator holds the first reference.
-  virtual ~SubscriptionSink() = default;
-
- private:
-  LONG references_ = 1;
 };

@@ -240,12 +240,15 @@ HRESULT OpcItem::Read(DWORD source, VARIANT* value, WORD* quality, FILETIME* tim
 bool OpcItem::Refresh(float percentDeadband) {
   std::lock_guard<std::mutex> guard(lock_);
   if (!active_) return false;
+  // Against what the subscription last reported, not against the cache: a
+  // client's read of the item refreshes the cache, and the change it saw
+  // there must still reach the subscribers.
   ChangeCheck check;
-  check.hasValue = hasValue_;
+  check.hasValue = reported_.valid;
   check.pendingChanges = pendingChanges_ != 0;
-  check.before = Comparable(value_);
-  check.qualityBefore = quality_;
-  check.statusBefore = nioStatus_;
+  check.before = reported_.value;
+  check.qualityBefore = reported_.quality;
+  check.statusBefore = reported_.status;
   check.percentDeadband = percentDeadband;
   check.eguSpan = parsed_.point.valueSpec.eguSpan;
 
@@ -269,6 +272,7 @@ bool OpcItem::Refresh(float percentDeadband) {
       canonicalType_ = value_.vt;
       hasValue_ = (quality_ & OPC_QUALITY_MASK) != 0 && nioStatus_ == NIO_OK;
     }
+    reported_ = {hasValue_, check.after, quality_, nioStatus_};
     pendingChanges_ = kPendingAll;
   }
   VariantClear(&fresh);

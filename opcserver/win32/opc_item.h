@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "change_test.h"
 #include "item_id.h"
 #include "opc_da.h"
 
@@ -101,6 +102,15 @@ class OpcItem {
   std::uint16_t nioStatus_ = 0;
   std::uint32_t pendingChanges_ = 0;  // bit 0: DATA, bit 1: DATATIME not yet delivered
   bool hasValue_ = false;
+  // What the group tick last reported as a change: the base of its change
+  // test, which reads of the item (they refresh the cache) leave alone.
+  struct Reported {
+    bool valid = false;
+    ComparableValue value;
+    WORD quality = 0;
+    std::uint16_t status = 0;
+  };
+  Reported reported_;
   ParsedItem parsed_;
 };
 

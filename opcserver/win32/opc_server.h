@@ -7,9 +7,11 @@
 //
 // Locks, from the highest to the lowest. A thread holding one may take only
 // locks below it, never one above:
+//   0. bandwidth thread lifecycle (vrtopc_module.cpp): its start and stop;
+//      the thread is waited for after it is let go.
 //   1. server registry (vrtopc_module.cpp): the live servers by serial;
 //      taken by the bandwidth thread and by a server's creation and
-//      destruction, never with any other lock of this list held.
+//      destruction, with no lock of this list held but the lifecycle's.
 //   2. server lock (OpcServer::lock_): the group map, the browse position,
 //      locale and client name.
 //   3. group lock (OpcGroup::lock_): a group's state, its item map, its

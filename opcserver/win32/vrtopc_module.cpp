@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <map>
+#include <utility>
 
 #include <process.h>
 
@@ -114,9 +115,9 @@ struct BandwidthThread {
 BandwidthThread bandwidth;
 constexpr DWORD kBandwidthPeriod = 500;
 
-unsigned __stdcall BandwidthMain(void*) {
+unsigned __stdcall BandwidthMain(void* stopEvent) {
   if (!SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL)) module.reporter->Report(BandwidthPriorityReport());
-  while (WaitForSingleObject(bandwidth.stop, kBandwidthPeriod) == WAIT_TIMEOUT) {
+  while (WaitForSingleObject(static_cast<HANDLE>(stopEvent), kBandwidthPeriod) == WAIT_TIMEOUT) {
     std::lock_guard<std::mutex> lock(registry.lock);
     for (auto& [serial, server] : registry.servers) server->UpdateBandwidth();
   }
@@ -128,7 +129,7 @@ void StartBandwidthThread() {
   if (bandwidth.thread != nullptr) return;
   bandwidth.stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (bandwidth.stop == nullptr) return;
-  bandwidth.thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &BandwidthMain, nullptr, 0, nullptr));
+  bandwidth.thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &BandwidthMain, bandwidth.stop, 0, nullptr));
   if (bandwidth.thread == nullptr) {
     CloseHandle(bandwidth.stop);
     bandwidth.stop = nullptr;
@@ -136,20 +137,26 @@ void StartBandwidthThread() {
 }
 
 // Stopped when the last server goes: woken, so it ends at once and is
-// waited for, never killed.
+// waited for, never killed. The handles are taken under the lock and the
+// wait happens after it; a server created meanwhile starts a thread of its
+// own.
 void StopBandwidthThreadWhenIdle() {
-  std::lock_guard<std::mutex> lock(bandwidth.lifecycle);
+  HANDLE thread = nullptr;
+  HANDLE stop = nullptr;
   {
-    std::lock_guard<std::mutex> registryLock(registry.lock);
-    if (!registry.servers.empty()) return;
+    std::lock_guard<std::mutex> lock(bandwidth.lifecycle);
+    {
+      std::lock_guard<std::mutex> registryLock(registry.lock);
+      if (!registry.servers.empty()) return;
+    }
+    thread = std::exchange(bandwidth.thread, nullptr);
+    stop = std::exchange(bandwidth.stop, nullptr);
   }
-  if (bandwidth.thread == nullptr) return;
-  SetEvent(bandwidth.stop);
-  WaitForSingleObject(bandwidth.thread, INFINITE);
-  CloseHandle(bandwidth.thread);
-  CloseHandle(bandwidth.stop);
-  bandwidth.thread = nullptr;
-  bandwidth.stop = nullptr;
+  if (thread == nullptr) return;
+  SetEvent(stop);
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  CloseHandle(stop);
 }
 
 }  // namespace

@@ -131,6 +131,20 @@ class Hammer {
     }));
   }
 
+  // A group with items, and one of its I/O interfaces; null when there is none.
+  template <typename Interface>
+  OwnGroup* GroupWith(ComPtr<Interface>& io) {
+    OwnGroup& group = AnyGroup();
+    return !group.handles.empty() && Query(group.items.Get(), io) ? &group : nullptr;
+  }
+  VARIANT AnyValue() {
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_I4;
+    value.lVal = static_cast<LONG>(Pick(100));
+    return value;
+  }
+
   void CheckErrors(const char* name, const HRESULT* errors, std::size_t count, std::initializer_list<HRESULT> allowed) {
     if (errors == nullptr) {
       client_.Violation(progress_.name + ": " + name + " gave no errors array");
@@ -405,9 +419,10 @@ class Hammer {
   }
 
   void SyncRead() {
-    OwnGroup& group = AnyGroup();
     ComPtr<IOPCSyncIO> io;
-    if (group.handles.empty() || !Query(group.items.Get(), io)) return;
+    OwnGroup* chosen = GroupWith(io);
+    if (chosen == nullptr) return;
+    OwnGroup& group = *chosen;
     std::vector<OPCHANDLE> handles = group.handles;
     const bool stale = Pick(4) == 0;
     if (stale) handles.push_back(kStaleHandle);
@@ -427,14 +442,12 @@ class Hammer {
 
   void SyncWrite() {
     if (!options_.writes) return;
-    OwnGroup& group = AnyGroup();
     ComPtr<IOPCSyncIO> io;
-    if (group.handles.empty() || !Query(group.items.Get(), io)) return;
+    OwnGroup* chosen = GroupWith(io);
+    if (chosen == nullptr) return;
+    OwnGroup& group = *chosen;
     OPCHANDLE handle = group.handles[Pick(group.handles.size())];
-    VARIANT value;
-    VariantInit(&value);
-    value.vt = VT_I4;
-    value.lVal = static_cast<LONG>(Pick(100));
+    VARIANT value = AnyValue();
     HRESULT* errors = nullptr;
     // A station may refuse a value (a text register, say): that item's E_FAIL.
     Do("IOPCSyncIO::Write", {S_OK, S_FALSE}, [&] { return io->Write(1, &handle, &value, &errors); });
@@ -443,9 +456,10 @@ class Hammer {
   }
 
   void AsyncIo2() {
-    OwnGroup& group = AnyGroup();
     ComPtr<IOPCAsyncIO2> io;
-    if (group.handles.empty() || !Query(group.items.Get(), io)) return;
+    OwnGroup* chosen = GroupWith(io);
+    if (chosen == nullptr) return;
+    OwnGroup& group = *chosen;
     const DWORD count = static_cast<DWORD>(group.handles.size());
     DWORD cancelId = 0;
     HRESULT* errors = nullptr;
@@ -463,10 +477,7 @@ class Hammer {
     CoTaskMemFree(errors);
     if (options_.writes) {
       errors = nullptr;
-      VARIANT value;
-      VariantInit(&value);
-      value.vt = VT_I4;
-      value.lVal = static_cast<LONG>(Pick(100));
+      VARIANT value = AnyValue();
       OPCHANDLE handle = group.handles[Pick(group.handles.size())];
       Do("IOPCAsyncIO2::Write", {S_OK, S_FALSE},
          [&] { return io->Write(1, &handle, &value, 6, &cancelId, &errors); });
@@ -502,9 +513,10 @@ class Hammer {
   }
 
   void AsyncIo1() {
-    OwnGroup& group = AnyGroup();
     ComPtr<IOPCAsyncIO> io;
-    if (group.handles.empty() || !Query(group.items.Get(), io)) return;
+    OwnGroup* chosen = GroupWith(io);
+    if (chosen == nullptr) return;
+    OwnGroup& group = *chosen;
     const DWORD count = static_cast<DWORD>(group.handles.size());
     DWORD transaction = 0;
     HRESULT* errors = nullptr;
@@ -526,10 +538,7 @@ class Hammer {
     Do("IOPCAsyncIO::Refresh", {S_OK, E_FAIL},
        [&] { return io->Refresh(group.dataConnection, OPC_DS_DEVICE, &transaction); });
     if (group.writeConnection != 0 && options_.writes) {
-      VARIANT value;
-      VariantInit(&value);
-      value.vt = VT_I4;
-      value.lVal = static_cast<LONG>(Pick(100));
+      VARIANT value = AnyValue();
       OPCHANDLE handle = group.handles[Pick(group.handles.size())];
       errors = nullptr;
       Do("IOPCAsyncIO::Write", {S_OK},
@@ -615,6 +624,13 @@ class Hammer {
       Do("IEnumString::Next", {S_OK, S_FALSE}, [&] { return names->Next(16, got, &fetched); });
       for (ULONG k = 0; k < fetched; ++k) CoTaskMemFree(got[k]);
     }
+    LPWSTR id = nullptr;
+    std::wstring leaf = L"DIT:0 - 8";
+    Do("IOPCBrowseServerAddressSpace::GetItemID", {S_OK}, [&] { return browse->GetItemID(leaf.data(), &id); });
+    CoTaskMemFree(id);
+    ComPtr<IEnumString> paths;
+    Do("IOPCBrowseServerAddressSpace::BrowseAccessPaths", {E_NOTIMPL},
+       [&] { return browse->BrowseAccessPaths(options_.itemIds[0].c_str(), paths.Out()); });
   }
 
   void Common() {

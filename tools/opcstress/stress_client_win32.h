@@ -32,34 +32,14 @@ class StressCallback final : public SubscriptionSink {
   std::atomic<std::uint64_t> calls{0};
 };
 
-class StressStreamSink final : public IAdviseSink {
+class StressStreamSink final : public ClientSink<IAdviseSink> {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IAdviseSink)) return E_NOINTERFACE;
-    *object = static_cast<IAdviseSink*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG left = InterlockedDecrement(&references_);
-    if (left == 0) delete this;
-    return static_cast<ULONG>(left);
-  }
   void STDMETHODCALLTYPE OnDataChange(FORMATETC*, STGMEDIUM*) override { ++streams; }
   void STDMETHODCALLTYPE OnViewChange(DWORD, LONG) override {}
   void STDMETHODCALLTYPE OnRename(IMoniker*) override {}
   void STDMETHODCALLTYPE OnSave() override {}
   void STDMETHODCALLTYPE OnClose() override {}
-  // The references held, the creator's first one included.
-  long References() const { return references_; }
   std::atomic<std::uint64_t> streams{0};
-
- private:
-  ~StressStreamSink() = default;
-  LONG references_ = 1;
 };
 
 struct StressOptions {

@@ -500,6 +500,29 @@ TEST_F(OpcSubscriptions, GroupsServersAndSinksMayGoWhileTheirCallbackRuns) {
   }
 }
 
+// A client that reads its subscribed item itself (a sync read refreshes
+// the cache) still gets the change in OnDataChange: the group tick's
+// change test looks at what the subscription last reported.
+TEST_F(OpcSubscriptions, AChangeAClientReadFirstStillReachesItsSubscription) {
+  auto group = Group(L"read and subscribed", TRUE, 1000);
+  const auto added = testing::AddItems(*group.Get(), {L"PUMPS:DIT:256"});
+  ASSERT_EQ(added.size(), 1u);
+  DataCallbackSink sink;
+  DWORD cookie = 0;
+  ASSERT_EQ(testing::AdviseDataCallback(*group.Get(), &sink, &cookie), S_OK);
+  ASSERT_TRUE(WaitFor([&] { return sink.Latest(1) == L"1234"; }, 10s));
+  ComPtr<IOPCSyncIO> io;
+  ASSERT_EQ(group.As(io), S_OK);
+  for (int value : {5001, 5002, 5003}) {
+    ASSERT_TRUE(session.simulator->Command("set 1 5 0x100 " + std::to_string(value)).empty());
+    // Seen by a cache read first: the driver polls every 0.1 s, the group
+    // ticks once a second.
+    ASSERT_TRUE(WaitFor([&] { return testing::ReadItem(*io.Get(), added[0].handle, OPC_DS_CACHE).number == value; }, 5s));
+    EXPECT_TRUE(WaitFor([&] { return sink.Latest(1) == std::to_wstring(value); }, 5s)) << value;
+  }
+  ASSERT_EQ(testing::UnadviseDataCallback(*group.Get(), cookie), S_OK);
+}
+
 // A value the requested type cannot hold (1234 as VT_UI1) is the
 // conversion's error with BAD quality and no value, in every read path;
 // the item beside it that fits (5) is read as usual.
