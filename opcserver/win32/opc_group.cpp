@@ -31,8 +31,11 @@ OpcGroup::OpcGroup(OpcServer* server, OPCHANDLE serverHandle) : server_(server),
 }
 
 OpcGroup::~OpcGroup() {
-  dataCallback_.Slot().ReleaseAll();
-  for (auto& slot : adviseSinks_) slot.ReleaseAll();
+  // The client's sinks go on the poll thread: this may be the client's own
+  // last Release, which the COM runtime serves while it waits for nothing
+  // else of that client.
+  server_->ReleaseOnPollThread(dataCallback_.Slot().TakeAll());
+  for (auto& slot : adviseSinks_) server_->ReleaseOnPollThread(slot.TakeAll());
   readRequests_.clear();
   writeRequests_.clear();
   items_.Clear();

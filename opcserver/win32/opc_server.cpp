@@ -128,6 +128,8 @@ OpcServer::~OpcServer() {
     group->MarkDeleted();
     group->ReleaseServerReference();
   }
+  // The poll thread has ended: what the groups handed it goes here.
+  ReleaseQueuedSinks();
   if (serial_ != 0 && !othersRemain) {
     std::uint16_t status = 0;
     nio_CleanUp(&status);
@@ -507,9 +509,31 @@ HRESULT OpcServer::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
 
 // The poll thread's side.
 
-void OpcServer::TakeOverSinks() { shutdownPoint_.Slot().TakeOver(); }
+void OpcServer::TakeOverSinks() {
+  shutdownPoint_.Slot().TakeOver();
+  ReleaseQueuedSinks();
+}
 
-void OpcServer::ReleaseSinks() { shutdownPoint_.Slot().ReleaseAll(); }
+void OpcServer::ReleaseSinks() {
+  shutdownPoint_.Slot().ReleaseAll();
+  ReleaseQueuedSinks();
+}
+
+void OpcServer::ReleaseOnPollThread(std::unique_ptr<HeldSinks> sinks) {
+  {
+    std::lock_guard<std::mutex> guard(releaseLock_);
+    toRelease_.push_back(std::move(sinks));
+  }
+  WakePollThread();
+}
+
+void OpcServer::ReleaseQueuedSinks() {
+  std::vector<std::unique_ptr<HeldSinks>> released;
+  {
+    std::lock_guard<std::mutex> guard(releaseLock_);
+    released.swap(toRelease_);
+  }
+}
 
 void OpcServer::TickGroups(std::uint32_t elapsed) {
   // The groups of this moment, each held for its tick; the server's lock is

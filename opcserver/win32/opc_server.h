@@ -20,8 +20,9 @@
 //   4. item lock (OpcItem::lock_): an item's fields during NIO calls; two at
 //      once only when an item is copied into a clone nobody else sees yet.
 //   5. the NIO parse lock (NioParseLock), then the NIO library's own locks.
-//   -  sink slot lock (SinkSlot::lock_): a leaf, held only to swap the
-//      pointers of one sink slot; nothing is taken under it.
+//   -  sink slot lock (SinkSlot::lock_) and the server's release queue lock
+//      (OpcServer::releaseLock_): leaves, held only to swap pointers;
+//      nothing is taken under them.
 // Counters, the last update time, handles, transaction IDs, the running
 // flag and the deleted mark are atomics, so that the poll thread may touch
 // the server while it holds a group's lock.
@@ -35,8 +36,12 @@
 //     callbacks, RemoveGroup's last release of a group).
 //   - No waiting for another thread under a lock (the poll thread's end,
 //     the bandwidth thread's end, Sleep while a sink is let go of).
-//   - A group's last reference is dropped with no lock held: its destructor
-//     lets go of the client's sinks.
+//   - A group's last reference is dropped with no lock held, and its
+//     destructor does not release the client's sinks itself: it hands them
+//     to the poll thread. That last reference may be the client's own
+//     Release, which the COM runtime serves while it holds its own
+//     bookkeeping; a call into the client from there can wait on the
+//     client, which waits on the runtime.
 #pragma once
 
 #include <windows.h>
@@ -48,6 +53,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "connection_points.h"
 #include "handle_table.h"
@@ -139,6 +145,9 @@ class OpcServer final : public IOPCServer,
   void TickGroups(std::uint32_t elapsed);
   void TakeOverSinks();
   void ReleaseSinks();
+  // Sinks of a group that went, let go of by the poll thread at its next cycle.
+  void ReleaseOnPollThread(std::unique_ptr<HeldSinks> sinks);
+  void ReleaseQueuedSinks();
   HANDLE WakeEvent() const { return wake_; }
   // The group tick's counts, which the bandwidth thread turns into dwBandWidth.
   void CountServicedCycle() { ++servicedCycles_; }
@@ -190,6 +199,8 @@ class OpcServer final : public IOPCServer,
   HANDLE pollThread_ = nullptr;
   DWORD pollThreadId_ = 0;
   SinkConnectionPoint<IOPCShutdown> shutdownPoint_{*this, false};
+  std::mutex releaseLock_;  // a leaf, like a sink slot's
+  std::vector<std::unique_ptr<HeldSinks>> toRelease_;
 };
 
 }  // namespace vrt::opc

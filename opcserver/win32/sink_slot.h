@@ -18,6 +18,14 @@
 
 namespace vrt::opc {
 
+// What a slot held, taken out to be let go of elsewhere: on the poll
+// thread, never on the thread of a client's last Release (the COM runtime
+// may be busy with that very client there).
+class HeldSinks {
+ public:
+  virtual ~HeldSinks() = default;
+};
+
 template <typename Interface>
 class SinkSlot {
  public:
@@ -129,7 +137,22 @@ class SinkSlot {
   // read it without the lock.
   Interface* PollSink() const { return pollSink_.Get(); }
 
-  // The owner going: every sink and stream let go of.
+  // The owner going: everything the slot holds, to be let go of when the
+  // result goes (the caller decides on which thread).
+  std::unique_ptr<HeldSinks> TakeAll() {
+    auto held = std::make_unique<Held>();
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      held->untaken = std::move(pending_);
+      held->poll = std::move(pollSink_);
+      held->caller.swap(callerSink_);
+      releaseRequested_ = false;
+      advised_ = false;
+    }
+    return held;
+  }
+
+  // The owner going: every sink and stream let go of here.
   void ReleaseAll() {
     SinkHandOver<Interface> untaken;
     ClientReference<Interface> poll;
@@ -145,6 +168,12 @@ class SinkSlot {
   }
 
  private:
+  struct Held final : HeldSinks {
+    SinkHandOver<Interface> untaken;
+    ClientReference<Interface> poll;
+    CallerSink caller;
+  };
+
   std::mutex lock_;
   SinkHandOver<Interface> pending_;
   ClientReference<Interface> pollSink_;
