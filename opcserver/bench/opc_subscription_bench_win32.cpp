@@ -298,6 +298,10 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "--part") == 0) part = argv[i + 1];
   }
   if (part.empty()) {
+    // Registering loads VRTSTSR.dll, which starts whatever driver
+    // "DriverExe" names (./run and an installed node leave one): that
+    // driver would then hold the control block the parts need for their own.
+    vrt::testing::DeleteConfigValue(vrt::kDriverExeValue);
     if (vrt::testing::RunRegsvr32(false) != 0) {
       std::fprintf(stderr, "regsvr32 VRTOPC.dll failed\n");
       return 1;
