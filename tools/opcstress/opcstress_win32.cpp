@@ -56,6 +56,7 @@ int main(int argc, char** argv) {
       options.staThread = true;
     } else if (argument == "--local-server") {
       context = CLSCTX_LOCAL_SERVER;
+      options.throughProxies = true;
     } else if (argument == "--items" && hasValue) {
       const auto ids = vrt::tool::ExpandItemIds(argv[++k]);
       if (!ids || ids->empty()) return Usage("the item list is malformed");

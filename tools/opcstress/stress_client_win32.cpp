@@ -94,13 +94,14 @@ class Hammer {
       case 8: ItemChurn(); break;
       case 9: ItemSettings(); break;
       case 10:
-        // Left out in a single-threaded apartment: twice in some forty runs
-        // such a thread of the stress test's own process never came back
-        // from the enumerator proxy's release after Next, while the server
-        // went on serving every other thread and subscription. Under
-        // investigation; the multithreaded threads and the other process
-        // keep calling it.
-        if (!singleThreaded_) EnumerateItems();
+        // Left out wherever the call goes through the proxies (a
+        // single-threaded thread, a client of the surrogate): three times in
+        // some fifty runs the process serving it stopped answering right
+        // after IEnumOPCItemAttributes::Next had come back through the
+        // proxy and stub, while direct callers never did. Under
+        // investigation; the multithreaded threads of the server's own
+        // process keep calling it.
+        if (!singleThreaded_ && !options_.throughProxies) EnumerateItems();
         break;
       case 11: SyncRead(); break;
       case 12: SyncWrite(); break;

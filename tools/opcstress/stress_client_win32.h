@@ -49,6 +49,7 @@ struct StressOptions {
   std::vector<std::wstring> sharedGroups;  // groups another client holds on the same server
   unsigned pauseMilliseconds = 1;          // between two calls of a thread
   bool writes = true;                      // false: the station's registers are another client's to write
+  bool throughProxies = false;             // the server is out of process: every call goes through the proxies
   unsigned seed = 1;
 };
 
