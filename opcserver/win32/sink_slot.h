@@ -152,20 +152,8 @@ class SinkSlot {
     return held;
   }
 
-  // The owner going: every sink and stream let go of here.
-  void ReleaseAll() {
-    SinkHandOver<Interface> untaken;
-    ClientReference<Interface> poll;
-    CallerSink caller;
-    {
-      std::lock_guard<std::mutex> guard(lock_);
-      untaken = std::move(pending_);
-      poll = std::move(pollSink_);
-      caller.swap(callerSink_);
-      releaseRequested_ = false;
-      advised_ = false;
-    }
-  }
+  // The owner going: every sink and stream let go of here, after the lock.
+  void ReleaseAll() { TakeAll(); }
 
  private:
   struct Held final : HeldSinks {

@@ -743,23 +743,35 @@ void StressClient::Stop() {
   running_.clear();
 }
 
+namespace {
+
+// The first unfinished thread that made no call for the watch's limit, told
+// as a stall ("" when there is none); `allFinished` says whether any runs.
+std::string FirstStall(const StressClient& client, StallWatch& watch, const char* during, bool* allFinished) {
+  const ULONGLONG now = GetTickCount64();
+  *allFinished = true;
+  for (std::size_t k = 0; k < client.ThreadCount(); ++k) {
+    const StressThread& thread = client.Thread(k);
+    if (thread.finished) continue;
+    *allFinished = false;
+    if (watch.Stalled(k, thread.calls, now)) {
+      const std::string call = thread.current.load();
+      return thread.name + " made no call for " + std::to_string(watch.StillFor(k, now) / 1000) + " s" + during +
+             (call.empty() ? " (between calls, after " + std::string(thread.last.load()) + ")" : " inside " + call);
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
 std::string StressClient::Finish(std::uint64_t stallMilliseconds) {
   stop_ = true;
   StallWatch watch(threads_.size(), stallMilliseconds);
   for (;;) {
     bool allFinished = true;
-    const ULONGLONG now = GetTickCount64();
-    for (std::size_t k = 0; k < threads_.size(); ++k) {
-      const StressThread& thread = *threads_[k];
-      if (thread.finished) continue;
-      allFinished = false;
-      if (watch.Stalled(k, thread.calls, now)) {
-        const std::string call = thread.current.load();
-        return thread.name + " made no call for " + std::to_string(watch.StillFor(k, now) / 1000) +
-               " s while letting go" +
-               (call.empty() ? " (between calls, after " + std::string(thread.last.load()) + ")" : " inside " + call);
-      }
-    }
+    const std::string stall = FirstStall(*this, watch, " while letting go", &allFinished);
+    if (!stall.empty()) return stall;
     if (allFinished) break;
     Sleep(50);
   }
@@ -787,21 +799,14 @@ std::string WatchProgress(StressClient& client, std::uint64_t milliseconds, std:
   StallWatch watch(client.ThreadCount(), stallMilliseconds);
   const ULONGLONG start = GetTickCount64();
   for (;;) {
-    const ULONGLONG now = GetTickCount64();
-    for (std::size_t k = 0; k < client.ThreadCount(); ++k) {
-      const StressThread& thread = client.Thread(k);
-      if (thread.finished) continue;
-      if (watch.Stalled(k, thread.calls, now)) {
-        const std::string call = thread.current.load();
-        return thread.name + " made no call for " + std::to_string(watch.StillFor(k, now) / 1000) + " s" +
-               (call.empty() ? " (between calls, after " + std::string(thread.last.load()) + ")" : " inside " + call);
-      }
-    }
+    bool allFinished = true;
+    const std::string stall = FirstStall(client, watch, "", &allFinished);
+    if (!stall.empty()) return stall;
     if (check) {
       const std::string failure = check();
       if (!failure.empty()) return failure;
     }
-    if (now - start >= milliseconds) return {};
+    if (GetTickCount64() - start >= milliseconds) return {};
     Sleep(100);
   }
 }
