@@ -82,4 +82,10 @@ std::vector<std::string> WithRecentFile(std::vector<std::string> recent, const s
   return recent;
 }
 
+std::string ProgramSettingsFile(const std::string& locPath, const std::string& programPath) {
+  if (locPath.empty()) return {};
+  const char last = locPath.back();
+  return locPath + (last == '\\' || last == '/' ? "" : "\\") + WithoutExtension(FileNameOf(programPath)) + ".INI";
+}
+
 }  // namespace vrt::editor

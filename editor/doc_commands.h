@@ -44,4 +44,9 @@ bool SaveDocumentAs(CDidDoc& doc, const std::string& path, char separator, Edito
 // (without regard to case), at most `limit` entries.
 std::vector<std::string> WithRecentFile(std::vector<std::string> recent, const std::string& path, std::size_t limit);
 
+// The program's settings file, which keeps the recent-file list: the
+// program's own file name with the extension INI, in the host's LOCPATH
+// folder (VRTDIDW.INI for VRTDIDW.exe). Empty without a LOCPATH.
+std::string ProgramSettingsFile(const std::string& locPath, const std::string& programPath);
+
 }  // namespace vrt::editor

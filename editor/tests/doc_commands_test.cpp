@@ -77,5 +77,15 @@ TEST(RecentFiles, TheLatestComesFirstOnceWhateverItsCaseAndTheListKeepsFour) {
   EXPECT_EQ(recent, (std::vector<std::string>{"C:\\E.VRT", "c:\\b.vrt", "C:\\D.VRT", "C:\\C.VRT"}));
 }
 
+TEST(RecentFiles, AreKeptInTheProgramsIniFileInTheHostsLocalFolder) {
+  EXPECT_EQ(ProgramSettingsFile("C:\\FIX32\\LOCAL", "C:\\VRT\\VRTDIDW.exe"), "C:\\FIX32\\LOCAL\\VRTDIDW.INI");
+  EXPECT_EQ(ProgramSettingsFile("C:\\FIX32\\LOCAL\\", "C:\\VRT\\VRTDIDW.EXE"), "C:\\FIX32\\LOCAL\\VRTDIDW.INI");
+  // Named after the program as it was started, dots in its folder aside.
+  EXPECT_EQ(ProgramSettingsFile("D:\\LOC", "D:\\V1.2\\ED"), "D:\\LOC\\ED.INI");
+  EXPECT_EQ(ProgramSettingsFile("D:\\LOC", "D:\\V1.2\\MyDidw.exe"), "D:\\LOC\\MyDidw.INI");
+  // No host installation: no settings file.
+  EXPECT_EQ(ProgramSettingsFile("", "C:\\VRT\\VRTDIDW.exe"), "");
+}
+
 }  // namespace
 }  // namespace vrt::editor

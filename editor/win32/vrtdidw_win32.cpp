@@ -67,20 +67,69 @@ App* app = nullptr;
 // ---------------------------------------------------------------------------
 // Recent files
 
-void LoadRecentFiles() {
-  app->recent.clear();
-  for (int n = 1; n <= ID_FILE_MRU_COUNT; ++n) {
-    const std::string path = ReadString(HKEY_CURRENT_USER, kRecentKey, "File" + std::to_string(n)).value_or("");
-    if (!path.empty()) app->recent.push_back(path);
+// The four entries are kept in the program's settings file in the host's
+// LOCPATH folder, section "Recent File List", values File1 to File4. A
+// machine without the host keeps them under the user's registry key of the
+// same name, and an editor that finds a host for the first time takes the
+// registry's list over into the settings file once.
+constexpr char kRecentSection[] = "Recent File List";
+
+std::string RecentFilesSettingsFile() {
+  const std::string locPath = app->settings.HostValue("LOCPATH");
+  const DWORD attributes = locPath.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(locPath.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return {};
+  char program[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, program, MAX_PATH);
+  return ProgramSettingsFile(locPath, program);
+}
+
+std::string RecentValueName(std::size_t index) { return "File" + std::to_string(index + 1); }
+
+std::vector<std::string> ReadRecentFiles(const std::string& settingsFile) {
+  std::vector<std::string> recent;
+  for (std::size_t i = 0; i < ID_FILE_MRU_COUNT; ++i) {
+    std::string path;
+    if (settingsFile.empty()) {
+      path = ReadString(HKEY_CURRENT_USER, kRecentKey, RecentValueName(i)).value_or("");
+    } else {
+      char value[MAX_PATH * 2] = {};
+      GetPrivateProfileStringA(kRecentSection, RecentValueName(i).c_str(), "", value, sizeof value,
+                               settingsFile.c_str());
+      path = value;
+    }
+    if (!path.empty()) recent.push_back(path);
   }
+  return recent;
+}
+
+void WriteRecentFiles(const std::string& settingsFile, const std::vector<std::string>& recent) {
+  for (std::size_t i = 0; i < ID_FILE_MRU_COUNT; ++i) {
+    const std::string path = i < recent.size() ? recent[i] : "";
+    if (settingsFile.empty()) {
+      WriteString(HKEY_CURRENT_USER, kRecentKey, RecentValueName(i), path);
+    } else {
+      WritePrivateProfileStringA(kRecentSection, RecentValueName(i).c_str(), path.c_str(), settingsFile.c_str());
+    }
+  }
+}
+
+bool HasRecentSection(const std::string& settingsFile) {
+  char names[64] = {};
+  return GetPrivateProfileStringA(kRecentSection, nullptr, "", names, sizeof names, settingsFile.c_str()) > 0;
+}
+
+void LoadRecentFiles() {
+  const std::string settingsFile = RecentFilesSettingsFile();
+  if (!settingsFile.empty() && !HasRecentSection(settingsFile)) {
+    const std::vector<std::string> registered = ReadRecentFiles({});
+    if (!registered.empty()) WriteRecentFiles(settingsFile, registered);
+  }
+  app->recent = ReadRecentFiles(settingsFile);
 }
 
 void AddRecentFile(const std::string& path) {
   app->recent = WithRecentFile(app->recent, path, ID_FILE_MRU_COUNT);
-  const auto& recent = app->recent;
-  for (std::size_t i = 0; i < ID_FILE_MRU_COUNT; ++i) {
-    WriteString(HKEY_CURRENT_USER, kRecentKey, "File" + std::to_string(i + 1), i < recent.size() ? recent[i] : "");
-  }
+  WriteRecentFiles(RecentFilesSettingsFile(), app->recent);
 }
 
 void FillRecentMenu(HMENU file) {
@@ -129,6 +178,8 @@ void SizeStatusPanes(int width) {
   edges[1] = edges[2] - clock.cx - 12;
   edges[0] = edges[1] - kPane1Width;
   SendMessageA(app->status, SB_SETPARTS, 5, reinterpret_cast<LPARAM>(edges));
+  // A pane that did not exist before had no text.
+  SetPane(1, Pane1Text());
 }
 
 void ShowKeyStates() {
@@ -508,8 +559,11 @@ void EnableToolbarButtons() {
 void StatusTick() {
   std::time_t now = std::time(nullptr);
   const std::tm local = *std::localtime(&now);
+  // Pane 1 is the title's middle part: both are set from the same text.
+  const std::string pane1 = Pane1Text();
   const RuntimeLink::Tick tick =
-      app->link.StatusTick(local, Pane1Text(), app->doc, app->doc.SelectedChannel(), app->view.Device());
+      app->link.StatusTick(local, pane1, app->doc, app->doc.SelectedChannel(), app->view.Device());
+  SetPane(1, pane1);
   SetPane(2, tick.clock);
   SetWindowTextA(app->frame, tick.title.c_str());
   if (tick.counters) {

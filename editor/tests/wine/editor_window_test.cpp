@@ -1,7 +1,9 @@
 // VRTDIDW.exe on a virtual display, driven from this process as a person
 // would, through its command and control ids: the configuration view, the
 // dialogs and their refusals, Save, Reload against the running driver with
-// live states and counters, the exit dialog and the single-instance rule.
+// live states and counters, the exit dialog and the single-instance rule,
+// and on a node with the host installed, the recent-file list in the
+// program's settings file and the status bar from the first tick.
 // Pictures of the windows go to build/win64/editor-screens/.
 #include <windows.h>
 
@@ -79,6 +81,7 @@ class EditorWindow : public ::testing::Test {
     testing::SetConfigValue(kConfigFileValue, plant);
     testing::DeleteConfigValue(kDriverExeValue);
     ClearRegistration();
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, kHostKey);
   }
 
   void TearDown() override {
@@ -88,6 +91,26 @@ class EditorWindow : public ::testing::Test {
       CloseHandle(process.hProcess);
     }
     ClearRegistration();
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, kHostKey);
+    testing::DeleteConfigValue(kDriverExeValue);
+  }
+
+  static constexpr char kHostKey[] = "Software\\FixDMACS";
+
+  // A host installation: a driver program under the host's folder makes the
+  // host's key the one read; a value is the default of its own subkey.
+  static void InstallHost(const std::string& locPath) {
+    testing::SetConfigValue(kDriverExeValue, "C:\\FIX32\\BIN\\VRTSPOLL.EXE");
+    for (const auto& [name, value] : {std::pair<std::string, std::string>{"LOCPATH", locPath},
+                                      {"NODENAME", "NODE1"}, {"PDBPATH", locPath}, {"BASPATH", locPath}}) {
+      HKEY key = nullptr;
+      ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, (std::string(kHostKey) + "\\" + name).c_str(), 0, nullptr, 0,
+                                KEY_SET_VALUE, nullptr, &key, nullptr),
+                ERROR_SUCCESS);
+      RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                     static_cast<DWORD>(value.size() + 1));
+      RegCloseKey(key);
+    }
   }
 
   static void ClearRegistration() {
@@ -392,6 +415,53 @@ TEST_F(EditorWindow, TheViewAndItsDialogsWorkAsAPersonUsesThem) {
 }
 
 // The counter of pane 0, "TX=%d RX=%d Polls/Sec=%d"; -1 without one.
+constexpr char kRecentKey[] = "Software\\Kalvento\\Tavex\\VRTDIDW\\Recent File List";
+
+std::vector<std::string> RegisteredRecentFiles() {
+  std::vector<std::string> recent;
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kRecentKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return recent;
+  for (int n = 1; n <= 4; ++n) {
+    char value[MAX_PATH] = {};
+    DWORD size = sizeof value;
+    if (RegQueryValueExA(key, ("File" + std::to_string(n)).c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(value),
+                         &size) == ERROR_SUCCESS) {
+      recent.push_back(value);
+    }
+  }
+  RegCloseKey(key);
+  return recent;
+}
+
+void RegisterRecentFiles(const std::vector<std::string>& recent) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kRecentKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  for (std::size_t i = 0; i < recent.size(); ++i) {
+    RegSetValueExA(key, ("File" + std::to_string(i + 1)).c_str(), 0, REG_SZ,
+                   reinterpret_cast<const BYTE*>(recent[i].c_str()), static_cast<DWORD>(recent[i].size() + 1));
+  }
+  RegCloseKey(key);
+}
+
+// The section "Recent File List" of a settings file, File1 to File4.
+std::vector<std::string> RecentFilesIn(const std::string& settingsFile) {
+  std::vector<std::string> recent;
+  for (int n = 1; n <= 4; ++n) {
+    char value[MAX_PATH] = {};
+    GetPrivateProfileStringA("Recent File List", ("File" + std::to_string(n)).c_str(), "", value, sizeof value,
+                             settingsFile.c_str());
+    recent.push_back(value);
+  }
+  return recent;
+}
+
+std::string WindowText(HWND window) {
+  char text[512] = {};
+  GetWindowTextA(window, text, sizeof text);
+  return text;
+}
+
 int Transmitted(const std::string& pane) {
   return pane.rfind("TX=", 0) == 0 ? std::atoi(pane.c_str() + 3) : -1;
 }
@@ -467,6 +537,10 @@ TEST_F(EditorWindow, SaveAndReloadFollowTheRunningDriverAndASecondEditorEnds) {
   EXPECT_TRUE(WaitFor([&] { return IsIconic(frame) == 0; }, 5s));
   EXPECT_EQ(testing::WaitForWindowOfClass("VRTDIDW"), frame);
 
+  // Without a host the recent-file list stays in the user's registry key.
+  const std::vector<std::string> recent = RegisteredRecentFiles();
+  EXPECT_TRUE(!recent.empty() && recent[0] == plant) << (recent.empty() ? "" : recent[0]);
+
   // Saved and reloaded: Exit closes at once and leaves no registration.
   Command(ID_APP_EXIT);
   EXPECT_TRUE(WaitFor([&] { return WaitForSingleObject(editors[0].hProcess, 0) == WAIT_OBJECT_0; }, 20s));
@@ -477,6 +551,62 @@ TEST_F(EditorWindow, SaveAndReloadFollowTheRunningDriverAndASecondEditorEnds) {
     EXPECT_NE(RegQueryValueExA(key, "VRT", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size), ERROR_SUCCESS);
     RegCloseKey(key);
   }
+}
+
+TEST_F(EditorWindow, OnAHostNodeTheRecentFilesLiveInItsLocalFolderAndPane1ShowsTheChannelFromTheStart) {
+  testing::DriverSession session("vrt-editor-host", DemoNetwork(), {1, 2, 3});
+  session.configFile = plant;
+  session.driver = session.StartDriver();
+  ASSERT_TRUE(session.driver && session.driver->Running());
+  const std::string local = directory + "\\LOCAL";
+  CreateDirectoryA(local.c_str(), nullptr);
+  const std::string settingsFile = local + "\\VRTDIDW.INI";
+  DeleteFileA(settingsFile.c_str());
+  InstallHost(local);
+  // The list an editor kept before, in the registry.
+  RegisterRecentFiles({"C:\\OLD\\A.VRT", "C:\\OLD\\B.VRT", "", ""});
+
+  ASSERT_NE(StartEditor(), nullptr);
+  // Pane 1 reads as the title's middle part from the first tick on, and
+  // still after later ticks.
+  const auto middle = [&] {
+    const std::string title = WindowText(frame);
+    const std::size_t first = title.find(" - ");
+    const std::size_t second = title.find(" - ", first + 3);
+    return first == std::string::npos || second == std::string::npos ? std::string("(title \"" + title + "\")")
+                                                                       : title.substr(first + 3, second - first - 3);
+  };
+  EXPECT_EQ(Shown([&] { return middle(); }, std::string("Channel 1")), "Channel 1");
+  EXPECT_EQ(Shown([&] { return Pane(1); }, std::string("Channel 1")), "Channel 1");
+  Sleep(4500);
+  EXPECT_EQ(Pane(1), middle());
+  EXPECT_EQ(Pane(1), "Channel 1");
+
+  // The start-up file heads the list, followed by the registry's entries
+  // taken over into the settings file; the registry is left as it was.
+  const std::vector<std::string> expected{plant, "C:\\OLD\\A.VRT", "C:\\OLD\\B.VRT", ""};
+  EXPECT_EQ(Shown([&] { return RecentFilesIn(settingsFile); }, expected), expected);
+  EXPECT_EQ(RegisteredRecentFiles(), (std::vector<std::string>{"C:\\OLD\\A.VRT", "C:\\OLD\\B.VRT", "", ""}));
+  Command(ID_APP_EXIT);
+  ASSERT_TRUE(WaitFor([&] { return WaitForSingleObject(editors[0].hProcess, 0) == WAIT_OBJECT_0; }, 20s));
+
+  // The next start reads the settings file (and takes nothing over again):
+  // its second entry is what the second recent-file command opens.
+  const std::string second = UpperCase(directory + "\\PLANT2.VRT");
+  ASSERT_TRUE(CopyFileA(plant.c_str(), second.c_str(), FALSE));
+  WritePrivateProfileStringA("Recent File List", nullptr, nullptr, settingsFile.c_str());
+  WritePrivateProfileStringA("Recent File List", "File1", plant.c_str(), settingsFile.c_str());
+  WritePrivateProfileStringA("Recent File List", "File2", second.c_str(), settingsFile.c_str());
+  ASSERT_NE(StartEditor(), nullptr);
+  EXPECT_EQ(Shown([&] { return Pane(1); }, std::string("Channel 1")), "Channel 1");
+  Command(ID_FILE_MRU_FILE2);
+  EXPECT_TRUE(WaitFor([&] { return WindowText(frame).find(second) != std::string::npos; }, 15s))
+      << WindowText(frame);
+  const std::vector<std::string> reordered{second, plant, "", ""};
+  EXPECT_EQ(Shown([&] { return RecentFilesIn(settingsFile); }, reordered), reordered);
+  EXPECT_EQ(RegisteredRecentFiles(), (std::vector<std::string>{"C:\\OLD\\A.VRT", "C:\\OLD\\B.VRT", "", ""}));
+  Command(ID_APP_EXIT);
+  EXPECT_TRUE(WaitFor([&] { return WaitForSingleObject(editors[1].hProcess, 0) == WAIT_OBJECT_0; }, 20s));
 }
 
 }  // namespace
