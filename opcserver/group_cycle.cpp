@@ -55,11 +55,27 @@ std::vector<std::size_t> SubscriptionStreamItems(GroupCycleHost& host, StreamFor
   return items;
 }
 
-void ServiceGroup(GroupCycleHost& host, bool callbackSink) {
+bool KeepAliveDue(std::uint32_t keepAlive, std::uint64_t& quietMs, std::uint32_t elapsed, bool subscribed,
+                  bool updateSent) {
+  if (keepAlive == 0 || !subscribed || updateSent) {
+    quietMs = 0;
+    return false;
+  }
+  quietMs += elapsed;
+  if (quietMs < keepAlive) return false;
+  quietMs = 0;
+  return true;
+}
+
+bool ServiceGroup(GroupCycleHost& host, bool callbackSink) {
   std::vector<std::uint32_t> changed;
   changed.reserve(kChangeBufferSize);
+  bool sent = false;
   const auto flush = [&] {
-    if (callbackSink && !changed.empty()) host.SendDataChange(changed);
+    if (callbackSink && !changed.empty()) {
+      host.SendDataChange(changed);
+      sent = true;
+    }
     changed.clear();
   };
   std::uint32_t prime = 0;
@@ -85,6 +101,7 @@ void ServiceGroup(GroupCycleHost& host, bool callbackSink) {
     if (!items.empty()) host.SendSubscriptionStream(format, items);
   }
   flush();
+  return sent;
 }
 
 }  // namespace vrt::opc

@@ -2,7 +2,8 @@
 // of the group and its items, so that they run in tests without COM: when a
 // group is due and serviced, which items go out in which DA 1.0 stream and
 // in what order, the 32-entry change buffer and its flushes, ADVF_PRIMEFIRST,
-// the quality of a queued read, and the master results of a callback.
+// the quality of a queued read, the master results of a callback, and the
+// keep-alive of a quiet subscription.
 // The COM side gathers the group's state, holds the locks and makes the
 // calls; the decisions are here.
 #pragma once
@@ -65,6 +66,13 @@ bool CountDown(std::int64_t& countdown, std::uint32_t elapsed);
 // listens: a poll-thread IOPCDataCallback sink, or the IDataObject.
 bool ServicesItems(bool active, bool deleted, bool callbackSink, bool dataObject);
 
+// The keep-alive (DA 3.0): a subscribed, active group that sent nothing for
+// `keepAlive` milliseconds gets an OnDataChange of no items, and the quiet
+// time starts again; so does it with every update sent. 0 is off. True when
+// the keep-alive is due after `elapsed` more milliseconds.
+bool KeepAliveDue(std::uint32_t keepAlive, std::uint64_t& quietMs, std::uint32_t elapsed, bool subscribed,
+                  bool updateSent);
+
 // What the tick needs of a group (under its lock) and of its items, the
 // items being the group's at the start of the scan, by index.
 class GroupCycleHost {
@@ -94,7 +102,8 @@ class GroupCycleHost {
 // flushed when full, the PRIMEFIRST marks, the subscription streams, and
 // the last OnDataChange. `callbackSink`: the poll thread holds an
 // IOPCDataCallback sink; without one the change buffer is emptied unsent.
-void ServiceGroup(GroupCycleHost& host, bool callbackSink);
+// True when an OnDataChange went out.
+bool ServiceGroup(GroupCycleHost& host, bool callbackSink);
 
 // The items of a subscription stream of `format`: active and pending for it.
 std::vector<std::size_t> SubscriptionStreamItems(GroupCycleHost& host, StreamFormat format);

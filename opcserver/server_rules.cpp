@@ -55,4 +55,15 @@ std::string AnalogText(double value, int decimals, const std::string& units) {
   return text;
 }
 
+MaxAgeSource SourceForMaxAge(std::uint32_t maxAge, std::optional<std::uint64_t> lastGoodReadMs, std::uint64_t nowMs) {
+  if (maxAge == kMaxAgeCache) return MaxAgeSource::kCache;
+  if (maxAge == 0 || !lastGoodReadMs || nowMs < *lastGoodReadMs) return MaxAgeSource::kDevice;
+  return nowMs - *lastGoodReadMs <= maxAge ? MaxAgeSource::kHeldValue : MaxAgeSource::kDevice;
+}
+
+std::uint32_t ItemDeadbandRefusal(bool analog, float percent) {
+  if (!analog) return kDeadbandNotSupported;
+  return DeadbandAccepted(percent) ? 0 : 0x80070057;  // E_INVALIDARG
+}
+
 }  // namespace vrt::opc

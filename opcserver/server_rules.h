@@ -1,6 +1,7 @@
 // The rules of the server and group objects that need no COM: made-up
 // group names, update-rate revision, deadband and locale checks, the
-// configuration file name, enumeration scopes and snapshot enumerators.
+// configuration file name, enumeration scopes, snapshot enumerators, and
+// where a read with a maximum age takes its value from.
 #pragma once
 
 #include <cstddef>
@@ -79,5 +80,21 @@ std::string AnalogText(double value, int decimals, const std::string& units);
 inline const std::string& DigitalText(bool value, const std::string& openLabel, const std::string& closeLabel) {
   return value ? closeLabel : openLabel;
 }
+
+// An item's own percent deadband (DA 3.0), which replaces the group's for
+// that item: only analog items take one, and it must be a percentage.
+// 0 (S_OK) or the item's refusal.
+inline constexpr std::uint32_t kDeadbandNotSupported = 0xC0040401;  // OPC_E_DEADBANDNOTSUPPORTED
+inline constexpr std::uint32_t kDeadbandNotSet = 0xC0040400;        // OPC_E_DEADBANDNOTSET
+std::uint32_t ItemDeadbandRefusal(bool analog, float percent);
+
+// A read with a maximum age (DA 3.0), in milliseconds. 0xFFFFFFFF is a
+// cache read whatever the value's age; 0 is a device read. Any other age
+// takes the value the item holds while its last good read is no older than
+// that, and reads the device when it is older or the item has had no good
+// read yet.
+enum class MaxAgeSource { kCache, kHeldValue, kDevice };
+inline constexpr std::uint32_t kMaxAgeCache = 0xFFFFFFFF;
+MaxAgeSource SourceForMaxAge(std::uint32_t maxAge, std::optional<std::uint64_t> lastGoodReadMs, std::uint64_t nowMs);
 
 }  // namespace vrt::opc

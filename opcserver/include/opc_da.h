@@ -1,4 +1,4 @@
-// The OPC Data Access 1.0A/2.0 and OPC Common interfaces as the server and
+// The OPC Data Access 1.0A/2.0/3.0 and OPC Common interfaces as the server and
 // our clients see them. The handles, enumerations, records and interface
 // classes with their identifiers come from our IDL (opcserver/idl, compiled
 // by widl into opcda.h and opccomn.h, which also give the proxy/stub code);
@@ -87,9 +87,8 @@ inline constexpr DWORD OPC_WRITEABLE = 0x2;
 #define OPC_E_INVALID_PID ((HRESULT)0xC0040203L)
 #endif
 
-// Codes of the later DA 3.0 interfaces. Our server does not return them to
-// its 2.0 clients; they are here so that a client can name what it gets from
-// another server.
+// Codes of the DA 3.0 interfaces. The server returns them only through those
+// interfaces, never to a client that uses the 2.0 ones alone.
 #ifndef OPC_E_DEADBANDNOTSET
 #define OPC_E_DEADBANDNOTSET ((HRESULT)0xC0040400L)
 #endif
@@ -117,6 +116,13 @@ inline constexpr DWORD OPC_WRITEABLE = 0x2;
 #ifndef OPCCPX_S_FILTER_NO_DATA
 #define OPCCPX_S_FILTER_NO_DATA ((HRESULT)0x0004040BL)
 #endif
+
+// DA 3.0: the server's state when it runs but has lost its data source (a
+// 2.0 client does not know it, so the enumeration leaves it out), the bits
+// of a browse element, and the quality of an item that has had no value yet.
+inline constexpr DWORD OPC_STATUS_COMM_FAULT = 6;
+inline constexpr DWORD OPC_BROWSE_HASCHILDREN = 0x01;
+inline constexpr DWORD OPC_BROWSE_ISITEM = 0x02;
 
 // ---------------------------------------------------------------------------
 // Records that cross the interfaces (from the IDL). Every size and offset is
@@ -186,6 +192,23 @@ static_assert(offsetof(OPCITEMATTRIBUTES, szAccessPath) == 0 && offsetof(OPCITEM
               offsetof(OPCITEMATTRIBUTES, vtRequestedDataType) == 48 &&
               offsetof(OPCITEMATTRIBUTES, vtCanonicalDataType) == 50 &&
               offsetof(OPCITEMATTRIBUTES, dwEUType) == 52 && offsetof(OPCITEMATTRIBUTES, vEUInfo) == 56);
+
+static_assert(sizeof(OPCITEMVQT) == 48 && alignof(OPCITEMVQT) == 8);
+static_assert(offsetof(OPCITEMVQT, bQualitySpecified) == 24 && offsetof(OPCITEMVQT, wQuality) == 28 &&
+              offsetof(OPCITEMVQT, wReserved) == 30 && offsetof(OPCITEMVQT, bTimeStampSpecified) == 32 &&
+              offsetof(OPCITEMVQT, dwReserved) == 36 && offsetof(OPCITEMVQT, ftTimeStamp) == 40);
+
+static_assert(sizeof(OPCITEMPROPERTY) == 56 && alignof(OPCITEMPROPERTY) == 8);
+static_assert(offsetof(OPCITEMPROPERTY, szItemID) == 8 && offsetof(OPCITEMPROPERTY, szDescription) == 16 &&
+              offsetof(OPCITEMPROPERTY, vValue) == 24 && offsetof(OPCITEMPROPERTY, hrErrorID) == 48 &&
+              offsetof(OPCITEMPROPERTY, dwReserved) == 52);
+
+static_assert(sizeof(OPCITEMPROPERTIES) == 24 && alignof(OPCITEMPROPERTIES) == 8);
+static_assert(offsetof(OPCITEMPROPERTIES, pItemProperties) == 8 && offsetof(OPCITEMPROPERTIES, dwReserved) == 16);
+
+static_assert(sizeof(OPCBROWSEELEMENT) == 48 && alignof(OPCBROWSEELEMENT) == 8);
+static_assert(offsetof(OPCBROWSEELEMENT, szItemID) == 8 && offsetof(OPCBROWSEELEMENT, dwFlagValue) == 16 &&
+              offsetof(OPCBROWSEELEMENT, dwReserved) == 20 && offsetof(OPCBROWSEELEMENT, ItemProperties) == 24);
 #else
 static_assert(sizeof(OPCITEMDEF) == 28 && alignof(OPCITEMDEF) == 4);
 static_assert(offsetof(OPCITEMDEF, szAccessPath) == 0 && offsetof(OPCITEMDEF, szItemID) == 4 &&
@@ -209,7 +232,31 @@ static_assert(offsetof(OPCITEMATTRIBUTES, szAccessPath) == 0 && offsetof(OPCITEM
               offsetof(OPCITEMATTRIBUTES, vtRequestedDataType) == 32 &&
               offsetof(OPCITEMATTRIBUTES, vtCanonicalDataType) == 34 &&
               offsetof(OPCITEMATTRIBUTES, dwEUType) == 36 && offsetof(OPCITEMATTRIBUTES, vEUInfo) == 40);
+
+static_assert(sizeof(OPCITEMVQT) == 40 && alignof(OPCITEMVQT) == 8);
+static_assert(offsetof(OPCITEMVQT, bQualitySpecified) == 16 && offsetof(OPCITEMVQT, wQuality) == 20 &&
+              offsetof(OPCITEMVQT, wReserved) == 22 && offsetof(OPCITEMVQT, bTimeStampSpecified) == 24 &&
+              offsetof(OPCITEMVQT, dwReserved) == 28 && offsetof(OPCITEMVQT, ftTimeStamp) == 32);
+
+static_assert(sizeof(OPCITEMPROPERTY) == 40 && alignof(OPCITEMPROPERTY) == 8);
+static_assert(offsetof(OPCITEMPROPERTY, szItemID) == 8 && offsetof(OPCITEMPROPERTY, szDescription) == 12 &&
+              offsetof(OPCITEMPROPERTY, vValue) == 16 && offsetof(OPCITEMPROPERTY, hrErrorID) == 32 &&
+              offsetof(OPCITEMPROPERTY, dwReserved) == 36);
+
+static_assert(sizeof(OPCITEMPROPERTIES) == 16 && alignof(OPCITEMPROPERTIES) == 4);
+static_assert(offsetof(OPCITEMPROPERTIES, pItemProperties) == 8 && offsetof(OPCITEMPROPERTIES, dwReserved) == 12);
+
+static_assert(sizeof(OPCBROWSEELEMENT) == 32 && alignof(OPCBROWSEELEMENT) == 4);
+static_assert(offsetof(OPCBROWSEELEMENT, szItemID) == 4 && offsetof(OPCBROWSEELEMENT, dwFlagValue) == 8 &&
+              offsetof(OPCBROWSEELEMENT, dwReserved) == 12 && offsetof(OPCBROWSEELEMENT, ItemProperties) == 16);
 #endif
+
+// DA 3.0 offsets that are the same on both targets.
+static_assert(sizeof(OPCBROWSEFILTER) == 4);
+static_assert(offsetof(OPCITEMVQT, vDataValue) == 0 && offsetof(OPCITEMPROPERTY, vtDataType) == 0 &&
+              offsetof(OPCITEMPROPERTY, wReserved) == 2 && offsetof(OPCITEMPROPERTY, dwPropertyID) == 4 &&
+              offsetof(OPCITEMPROPERTIES, hrErrorID) == 0 && offsetof(OPCITEMPROPERTIES, dwNumProperties) == 4 &&
+              offsetof(OPCBROWSEELEMENT, szName) == 0);
 
 // The offsets that are the same on both targets.
 static_assert(offsetof(OPCITEMRESULT, hServer) == 0 && offsetof(OPCITEMRESULT, vtCanonicalDataType) == 4 &&
@@ -267,3 +314,5 @@ inline constexpr GUID CATID_OPCDAServer10 = {
     0x63d5f430, 0xcfe4, 0x11d1, {0xb2, 0xc8, 0x00, 0x60, 0x08, 0x3b, 0xa1, 0xfb}};
 inline constexpr GUID CATID_OPCDAServer20 = {
     0x63d5f432, 0xcfe4, 0x11d1, {0xb2, 0xc8, 0x00, 0x60, 0x08, 0x3b, 0xa1, 0xfb}};
+inline constexpr GUID CATID_OPCDAServer30 = {
+    0xcc603642, 0x66d7, 0x48f1, {0xb6, 0x9a, 0xb6, 0x25, 0xe7, 0x36, 0x52, 0xd7}};

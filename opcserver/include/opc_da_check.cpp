@@ -59,14 +59,22 @@ static_assert(SameGuid(__uuidof(IOPCAsyncIO2), GuidFromText("39C13A71-011E-11D0-
 static_assert(SameGuid(__uuidof(IOPCItemProperties), GuidFromText("39C13A72-011E-11D0-9675-0020AFD8ADB3")));
 static_assert(SameGuid(__uuidof(IOPCShutdown), GuidFromText("F31DFDE1-07B6-11D2-B2D8-0060083BA1FB")));
 static_assert(SameGuid(__uuidof(IOPCCommon), GuidFromText("F31DFDE2-07B6-11D2-B2D8-0060083BA1FB")));
+static_assert(SameGuid(__uuidof(IOPCItemDeadbandMgt), GuidFromText("5946DA93-8B39-4EC8-AB3D-AA73DF5BC86F")));
+static_assert(SameGuid(__uuidof(IOPCItemSamplingMgt), GuidFromText("3E22D313-F08B-41A5-86C8-95E95CB49FFC")));
+static_assert(SameGuid(__uuidof(IOPCBrowse), GuidFromText("39227004-A18F-4B57-8B0A-5235670F4468")));
+static_assert(SameGuid(__uuidof(IOPCItemIO), GuidFromText("85C0B427-2893-4CBC-BD78-E5FC5146F08F")));
+static_assert(SameGuid(__uuidof(IOPCSyncIO2), GuidFromText("730F5F0F-55B1-4C81-9E18-FF8A0904E1FA")));
+static_assert(SameGuid(__uuidof(IOPCAsyncIO3), GuidFromText("0967B97B-36EF-423E-B6F8-6BFF1E40D39D")));
+static_assert(SameGuid(__uuidof(IOPCGroupStateMgt2), GuidFromText("8E368666-D72E-4F78-87ED-647611C61C9F")));
 static_assert(SameGuid(IID_IOPCServerList, GuidFromText("13486D50-4821-11D2-A494-3CB306C10000")));
 static_assert(SameGuid(IID_IOPCServerList2, GuidFromText("9DD0B56C-AD9E-43EE-8305-487F3188BF7A")));
 static_assert(SameGuid(IID_IOPCEnumGUID, GuidFromText("55C382C8-21C7-4E88-96C1-BECFB1E3F483")));
 static_assert(SameGuid(CLSID_OPCServerList, GuidFromText("13486D51-4821-11D2-A494-3CB306C10000")));
 static_assert(SameGuid(CATID_OPCDAServer10, GuidFromText("63D5F430-CFE4-11D1-B2C8-0060083BA1FB")));
 static_assert(SameGuid(CATID_OPCDAServer20, GuidFromText("63D5F432-CFE4-11D1-B2C8-0060083BA1FB")));
+static_assert(SameGuid(CATID_OPCDAServer30, GuidFromText("CC603642-66D7-48F1-B69A-B625E73652D7")));
 
-// An interface class: derived from IUnknown alone, abstract, nothing but the
+// An interface class: derived from IUnknown, abstract, nothing but the
 // vtable pointer, and no destructor slot.
 template <typename Interface>
 constexpr bool IsInterface() {
@@ -90,6 +98,18 @@ VRT_CHECK_INTERFACE(IOPCAsyncIO2);
 VRT_CHECK_INTERFACE(IOPCItemProperties);
 VRT_CHECK_INTERFACE(IOPCCommon);
 VRT_CHECK_INTERFACE(IOPCShutdown);
+VRT_CHECK_INTERFACE(IOPCItemDeadbandMgt);
+VRT_CHECK_INTERFACE(IOPCItemSamplingMgt);
+VRT_CHECK_INTERFACE(IOPCBrowse);
+VRT_CHECK_INTERFACE(IOPCItemIO);
+VRT_CHECK_INTERFACE(IOPCSyncIO2);
+VRT_CHECK_INTERFACE(IOPCAsyncIO3);
+VRT_CHECK_INTERFACE(IOPCGroupStateMgt2);
+
+// Three DA 3.0 interfaces extend their 2.0 one: its slots come first, so one
+// pointer answers both identifiers.
+static_assert(std::is_base_of_v<IOPCSyncIO, IOPCSyncIO2> && std::is_base_of_v<IOPCAsyncIO2, IOPCAsyncIO3> &&
+              std::is_base_of_v<IOPCGroupStateMgt, IOPCGroupStateMgt2>);
 
 #undef VRT_CHECK_INTERFACE
 
@@ -100,6 +120,8 @@ static_assert(SameGuid(__uuidof(IOPCServer*), __uuidof(IOPCServer)));
 static_assert(FAILED(OPC_E_INVALIDHANDLE) && FAILED(OPC_E_INVALID_PID) && FAILED(OPC_E_NOTFOUND));
 static_assert(SUCCEEDED(OPC_S_UNSUPPORTEDRATE) && SUCCEEDED(OPC_S_CLAMP) && SUCCEEDED(OPC_S_INUSE));
 static_assert(static_cast<unsigned long>(OPC_E_UNKNOWNITEMID) == 0xC0040007UL);
+static_assert(FAILED(OPC_E_DEADBANDNOTSET) && FAILED(OPC_E_INVALIDCONTINUATIONPOINT) && FAILED(OPC_E_NOTSUPPORTED) &&
+              SUCCEEDED(OPC_S_DATAQUEUEOVERFLOW));
 
 // The named quality states are sub-states of the right quality.
 static_assert((OPC_QUALITY_LOCAL_OVERRIDE & OPC_QUALITY_MASK) == OPC_QUALITY_GOOD);

@@ -22,6 +22,8 @@ inline constexpr std::uint16_t OPC_QUALITY_SENSOR_FAILURE = 0x10;
 inline constexpr std::uint16_t OPC_QUALITY_LAST_KNOWN = 0x14;
 inline constexpr std::uint16_t OPC_QUALITY_COMM_FAILURE = 0x18;
 inline constexpr std::uint16_t OPC_QUALITY_OUT_OF_SERVICE = 0x1C;
+// DA 3.0: no value has been had since the item was added.
+inline constexpr std::uint16_t OPC_QUALITY_WAITING_FOR_INITIAL_DATA = 0x20;
 
 // Sub-states of UNCERTAIN.
 inline constexpr std::uint16_t OPC_QUALITY_LAST_USABLE = 0x44;

@@ -67,7 +67,7 @@ TEST(GroupCycle, ChangesGoOutInCallsOfAtMost32AndNotWithoutASink) {
     FakeGroup group;
     group.items.resize(changed + 5);
     for (std::size_t k = 0; k < changed; ++k) group.items[k].changes = true;
-    ServiceGroup(group, true);
+    EXPECT_TRUE(ServiceGroup(group, true));
     std::vector<std::string> expected;
     for (std::size_t left = changed; left > 0; left -= std::min(left, kChangeBufferSize)) {
       expected.push_back("change " + std::to_string(std::min(left, kChangeBufferSize)));
@@ -77,12 +77,12 @@ TEST(GroupCycle, ChangesGoOutInCallsOfAtMost32AndNotWithoutASink) {
   // Without a subscriber the buffer is emptied unsent: nothing piles up.
   FakeGroup quiet;
   quiet.items.resize(40, FakeGroup::Item{true, true, 0});
-  ServiceGroup(quiet, false);
+  EXPECT_FALSE(ServiceGroup(quiet, false));
   EXPECT_TRUE(quiet.sent.empty());
   // Inactive items are not read and not reported.
   FakeGroup inactive;
   inactive.items.resize(3, FakeGroup::Item{false, true, 0});
-  ServiceGroup(inactive, true);
+  EXPECT_FALSE(ServiceGroup(inactive, true));
   EXPECT_TRUE(inactive.sent.empty());
 }
 
@@ -151,6 +151,26 @@ TEST(GroupCycle, CountdownAndWhenAGroupIsServiced) {
   EXPECT_FALSE(ServicesItems(true, false, false, false));  // nobody listens
   EXPECT_FALSE(ServicesItems(false, false, true, true));
   EXPECT_FALSE(ServicesItems(true, true, true, true));  // removed while held
+}
+
+TEST(GroupCycle, AKeepAliveComesAfterExactlyItsQuietTimeAndNeverBesideAnUpdate) {
+  std::uint64_t quiet = 0;
+  // 1000 ms in ticks of 250: due on the fourth, then counted afresh.
+  for (int tick = 1; tick <= 3; ++tick) EXPECT_FALSE(KeepAliveDue(1000, quiet, 250, true, false)) << tick;
+  EXPECT_TRUE(KeepAliveDue(1000, quiet, 250, true, false));
+  EXPECT_EQ(quiet, 0u);
+  EXPECT_FALSE(KeepAliveDue(1000, quiet, 999, true, false));
+  EXPECT_TRUE(KeepAliveDue(1000, quiet, 1, true, false));
+  // An update sent starts the quiet time again.
+  EXPECT_FALSE(KeepAliveDue(1000, quiet, 900, true, false));
+  EXPECT_FALSE(KeepAliveDue(1000, quiet, 50, true, true));
+  EXPECT_FALSE(KeepAliveDue(1000, quiet, 900, true, false));
+  EXPECT_TRUE(KeepAliveDue(1000, quiet, 100, true, false));
+  // Off, or nobody subscribed to an active group: never, and nothing counts.
+  EXPECT_FALSE(KeepAliveDue(0, quiet, 5000, true, false));
+  EXPECT_FALSE(KeepAliveDue(1000, quiet, 900, false, false));
+  EXPECT_FALSE(KeepAliveDue(1000, quiet, 900, true, false));
+  EXPECT_TRUE(KeepAliveDue(1000, quiet, 100, true, false));
 }
 
 TEST(GroupCycle, QueuedReadsOfAnInactiveGroupFromTheCacheAreOutOfService) {

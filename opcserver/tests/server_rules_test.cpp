@@ -2,6 +2,8 @@
 // enumerator positions and the poll thread's cycle.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <map>
 #include <set>
 #include <vector>
@@ -133,6 +135,37 @@ TEST(ServerRules, RatesDeadbandsLocalesFileNamesAndScopes) {
   }
   EXPECT_EQ(AnalogText(12.345, 2, "degC"), "12.35 degC");
   EXPECT_EQ(AnalogText(-3.0, 0, ""), "-3 ");
+}
+
+TEST(ServerRules, AMaximumAgeTakesTheHeldValueUpToThatAgeAndTheDeviceBeyond) {
+  const std::uint64_t now = 0x2'0000'0000;  // some 99 days of tick count
+  // Exactly as old as allowed is still young enough; one millisecond more is not.
+  EXPECT_EQ(SourceForMaxAge(1000, now - 1000, now), MaxAgeSource::kHeldValue);
+  EXPECT_EQ(SourceForMaxAge(1000, now - 999, now), MaxAgeSource::kHeldValue);
+  EXPECT_EQ(SourceForMaxAge(1000, now - 1001, now), MaxAgeSource::kDevice);
+  EXPECT_EQ(SourceForMaxAge(1000, now, now), MaxAgeSource::kHeldValue);
+  // The largest real age, about 49.7 days, is an age and not the cache.
+  EXPECT_EQ(SourceForMaxAge(0xFFFFFFFE, now - 0xFFFFFFFEull, now), MaxAgeSource::kHeldValue);
+  EXPECT_EQ(SourceForMaxAge(0xFFFFFFFE, now - 0xFFFFFFFFull, now), MaxAgeSource::kDevice);
+  // 0 always reads the device; 0xFFFFFFFF is always a cache read, even of
+  // an item that has never been read.
+  EXPECT_EQ(SourceForMaxAge(0, now, now), MaxAgeSource::kDevice);
+  EXPECT_EQ(SourceForMaxAge(kMaxAgeCache, std::nullopt, now), MaxAgeSource::kCache);
+  EXPECT_EQ(SourceForMaxAge(kMaxAgeCache, now - 0xFFFFFFFFFull, now), MaxAgeSource::kCache);
+  // No good read yet, or a clock that went back: the device.
+  EXPECT_EQ(SourceForMaxAge(60000, std::nullopt, now), MaxAgeSource::kDevice);
+  EXPECT_EQ(SourceForMaxAge(60000, now + 10, now), MaxAgeSource::kDevice);
+}
+
+TEST(ServerRules, AnItemDeadbandIsForAnalogItemsAndAPercentage) {
+  for (float percent : {0.0f, 0.001f, 50.0f, 100.0f}) EXPECT_EQ(ItemDeadbandRefusal(true, percent), 0u) << percent;
+  for (float percent : {-0.001f, 100.001f, std::numeric_limits<float>::quiet_NaN(),
+                        std::numeric_limits<float>::infinity()}) {
+    EXPECT_EQ(ItemDeadbandRefusal(true, percent), 0x80070057u) << percent;
+  }
+  // Not analog: refused whatever the value.
+  EXPECT_EQ(ItemDeadbandRefusal(false, 10.0f), kDeadbandNotSupported);
+  EXPECT_EQ(ItemDeadbandRefusal(false, -1.0f), kDeadbandNotSupported);
 }
 
 TEST(SnapshotEnumerators, NextSkipResetAndClone) {

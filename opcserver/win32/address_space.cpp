@@ -164,13 +164,13 @@ HRESULT OpcServer::BrowseAccessPaths(LPCWSTR, LPENUMSTRING* ppIEnumString) {
 
 // IOPCItemProperties
 
-std::shared_ptr<OpcItem> OpcServer::PropertyItem(LPWSTR itemId, HRESULT* result) {
+std::shared_ptr<OpcItem> OpcServer::ItemById(LPCWSTR itemId, bool activeOnly, HRESULT* result) {
   *result = S_OK;
   const std::wstring id = itemId;
   {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     for (auto& [handle, group] : groups_) {
-      if (auto item = group->FindItemById(id)) return item;
+      if (auto item = group->FindItemById(id, activeOnly)) return item;
     }
   }
   // Not in a group: a temporary item, parsed as AddItems would, without messages.
@@ -180,7 +180,7 @@ std::shared_ptr<OpcItem> OpcServer::PropertyItem(LPWSTR itemId, HRESULT* result)
   }
   auto item = std::make_shared<OpcItem>();
   OPCITEMDEF definition{};
-  definition.szItemID = itemId;
+  definition.szItemID = const_cast<LPWSTR>(itemId);
   definition.bActive = TRUE;
   definition.hClient = 1;
   definition.vtRequestedDataType = VT_EMPTY;
@@ -201,7 +201,7 @@ HRESULT OpcServer::QueryAvailableProperties(LPWSTR szItemID, DWORD* pdwCount, DW
   }
   return Guarded([&]() -> HRESULT {
     HRESULT found = S_OK;
-    auto item = PropertyItem(szItemID, &found);
+    auto item = ItemById(szItemID, false, &found);
     if (item == nullptr) return found;
     const auto table = PropertiesOf(item->Properties().kind);
     const std::size_t count = table.size();
@@ -241,7 +241,7 @@ HRESULT OpcServer::GetItemProperties(LPWSTR szItemID, DWORD dwCount, DWORD* pdwP
   }
   return Guarded([&]() -> HRESULT {
     HRESULT found = S_OK;
-    auto item = PropertyItem(szItemID, &found);
+    auto item = ItemById(szItemID, false, &found);
     if (item == nullptr) return found;
     auto* values = static_cast<VARIANT*>(TaskAlloc(sizeof(VARIANT) * dwCount));
     auto* errors = static_cast<HRESULT*>(TaskAlloc(sizeof(HRESULT) * dwCount));

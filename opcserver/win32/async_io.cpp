@@ -1,6 +1,7 @@
-// The group's asynchronous I/O: IOPCAsyncIO2, completed in the caller's
-// thread through the caller's own IOPCDataCallback before the call returns,
-// and the DA 1.0 IOPCAsyncIO, whose requests are queued for the poll thread.
+// The group's asynchronous I/O: IOPCAsyncIO2 and DA 3.0's IOPCAsyncIO3,
+// completed in the caller's thread through the caller's own
+// IOPCDataCallback before the call returns, and the DA 1.0 IOPCAsyncIO,
+// whose requests are queued for the poll thread.
 #include <windows.h>
 
 #include <vector>
@@ -53,8 +54,9 @@ HRESULT OpcGroup::CompleteInCallersThread(bool argumentsGiven, DWORD* pdwCancelI
   return Guarded([&]() -> HRESULT { return body(*sink->Get(), group); });
 }
 
-HRESULT OpcGroup::Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID, DWORD* pdwCancelID,
-                       HRESULT** ppErrors) {
+template <typename ReadItem>
+HRESULT OpcGroup::CompleteRead(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID, DWORD* pdwCancelID,
+                               HRESULT** ppErrors, ReadItem read) {
   const bool given = dwCount != 0 && phServer != nullptr && ppErrors != nullptr;
   return CompleteInCallersThread(given, pdwCancelID, kReadCancelId, [&](IOPCDataCallback& sink, OPCHANDLE group) {
     *ppErrors = nullptr;
@@ -64,7 +66,7 @@ HRESULT OpcGroup::Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID
     bool anyRead = false;
     for (DWORD k = 0; k < dwCount; ++k) {
       if (auto item = FindItem(phServer[k])) {
-        completion.ReadInto(k, *item, OPC_DS_CACHE);
+        read(completion, k, *item);
         anyRead = anyRead || SUCCEEDED(completion.errors[k]);
       } else {
         completion.errors[k] = static_cast<HRESULT>(kInvalidHandle);
@@ -82,9 +84,10 @@ HRESULT OpcGroup::Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID
   });
 }
 
-HRESULT OpcGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, DWORD dwTransactionID,
-                        DWORD* pdwCancelID, HRESULT** ppErrors) {
-  const bool given = dwCount != 0 && phServer != nullptr && pItemValues != nullptr && ppErrors != nullptr;
+template <typename WriteItem>
+HRESULT OpcGroup::CompleteWrite(DWORD dwCount, OPCHANDLE* phServer, bool valuesGiven, DWORD dwTransactionID,
+                                DWORD* pdwCancelID, HRESULT** ppErrors, WriteItem write) {
+  const bool given = dwCount != 0 && phServer != nullptr && valuesGiven && ppErrors != nullptr;
   return CompleteInCallersThread(given, pdwCancelID, kWriteCancelId, [&](IOPCDataCallback& sink, OPCHANDLE group) {
     *ppErrors = nullptr;
     HRESULT* errors = Results<HRESULT>(dwCount);
@@ -98,7 +101,7 @@ HRESULT OpcGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues
         continue;
       }
       clientHandles[k] = item->ClientHandle();
-      errors[k] = item->Write(pItemValues[k]);
+      errors[k] = write(k, *item);
       anyWritten = anyWritten || SUCCEEDED(errors[k]);
     }
     *ppErrors = errors;
@@ -111,20 +114,43 @@ HRESULT OpcGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues
   });
 }
 
+HRESULT OpcGroup::Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID, DWORD* pdwCancelID,
+                       HRESULT** ppErrors) {
+  return CompleteRead(dwCount, phServer, dwTransactionID, pdwCancelID, ppErrors,
+                      [](ItemValues& completion, DWORD k, OpcItem& item) {
+                        completion.ReadInto(k, item, OPC_DS_CACHE);
+                      });
+}
+
+HRESULT OpcGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, DWORD dwTransactionID,
+                        DWORD* pdwCancelID, HRESULT** ppErrors) {
+  return CompleteWrite(dwCount, phServer, pItemValues != nullptr, dwTransactionID, pdwCancelID, ppErrors,
+                       [&](DWORD k, OpcItem& item) { return item.Write(pItemValues[k]); });
+}
+
+// One OnDataChange of `items` with the client's transaction, each read by
+// `read`.
+template <typename ReadItem>
+HRESULT SendRefresh(IOPCDataCallback& sink, OPCHANDLE group, DWORD transactionId,
+                    const std::vector<std::shared_ptr<OpcItem>>& items, ReadItem read) {
+  if (items.empty()) return E_FAIL;
+  ItemValues completion(items.size());
+  for (std::size_t k = 0; k < items.size(); ++k) read(completion, k, *items[k]);
+  const MasterResults master = completion.Master(items.size());
+  return CalledBack(master.error, [&] {
+    return sink.OnDataChange(transactionId, group, master.quality, master.error, static_cast<DWORD>(items.size()),
+                             completion.clientHandles.data(), completion.values.data(), completion.qualities.data(),
+                             completion.stamps.data(), completion.errors.data());
+  });
+}
+
 HRESULT OpcGroup::Refresh2(OPCDATASOURCE, DWORD dwTransactionID, DWORD* pdwCancelID) {
   return CompleteInCallersThread(true, pdwCancelID, kRefreshCancelId, [&](IOPCDataCallback& sink, OPCHANDLE group) {
     // Every item, active or not, from the driver.
-    const std::vector<std::shared_ptr<OpcItem>> items = ItemSnapshot();
-    if (items.empty()) return E_FAIL;
-    ItemValues completion(items.size());
-    for (std::size_t k = 0; k < items.size(); ++k) completion.ReadInto(k, *items[k], OPC_DS_DEVICE);
-    const MasterResults master = completion.Master(items.size());
-    return CalledBack(master.error, [&] {
-      return sink.OnDataChange(dwTransactionID, group, master.quality, master.error,
-                               static_cast<DWORD>(items.size()), completion.clientHandles.data(),
-                               completion.values.data(), completion.qualities.data(), completion.stamps.data(),
-                               completion.errors.data());
-    });
+    return SendRefresh(sink, group, dwTransactionID, ItemSnapshot(),
+                       [](ItemValues& completion, std::size_t k, OpcItem& item) {
+                         completion.ReadInto(k, item, OPC_DS_DEVICE);
+                       });
   });
 }
 
@@ -145,6 +171,43 @@ HRESULT OpcGroup::GetEnable(BOOL* pbEnable) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
   *pbEnable = active_;
   return S_OK;
+}
+
+// IOPCAsyncIO3
+
+HRESULT OpcGroup::ReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxAge, DWORD dwTransactionID,
+                             DWORD* pdwCancelID, HRESULT** ppErrors) {
+  if (pdwMaxAge == nullptr) dwCount = 0;  // refused as a missing argument
+  return CompleteRead(dwCount, phServer, dwTransactionID, pdwCancelID, ppErrors,
+                      [&](ItemValues& completion, DWORD k, OpcItem& item) {
+                        completion.ReadInto(k, item, pdwMaxAge[k], true);
+                      });
+}
+
+HRESULT OpcGroup::WriteVQT(DWORD dwCount, OPCHANDLE* phServer, OPCITEMVQT* pItemVQT, DWORD dwTransactionID,
+                           DWORD* pdwCancelID, HRESULT** ppErrors) {
+  return CompleteWrite(dwCount, phServer, pItemVQT != nullptr, dwTransactionID, pdwCancelID, ppErrors,
+                       [&](DWORD k, OpcItem& item) {
+                         return WritesValueOnly(pItemVQT[k]) ? item.Write(pItemVQT[k].vDataValue)
+                                                             : OPC_E_NOTSUPPORTED;
+                       });
+}
+
+HRESULT OpcGroup::RefreshMaxAge(DWORD dwMaxAge, DWORD dwTransactionID, DWORD* pdwCancelID) {
+  return CompleteInCallersThread(true, pdwCancelID, kRefreshCancelId, [&](IOPCDataCallback& sink, OPCHANDLE group) {
+    // The active items of an active group, each by the one maximum age.
+    std::vector<std::shared_ptr<OpcItem>> items;
+    {
+      std::lock_guard<std::recursive_mutex> guard(lock_);
+      if (!active_) return E_FAIL;
+    }
+    for (auto& item : ItemSnapshot()) {
+      if (item->Active()) items.push_back(item);
+    }
+    return SendRefresh(sink, group, dwTransactionID, items, [&](ItemValues& completion, std::size_t k, OpcItem& item) {
+      completion.ReadInto(k, item, dwMaxAge, true);
+    });
+  });
 }
 
 // IOPCAsyncIO

@@ -125,14 +125,17 @@ void OpcGroup::Tick(std::uint32_t elapsed) {
   }
   IOPCDataCallback* sink = dataCallback_.Slot().PollSink();
   std::unique_lock<std::recursive_mutex> held(lock_);
+  bool updateSent = false;
   if (CountDown(countdown_, elapsed)) {
     if (ServicesItems(active_ != FALSE, deleted_, sink != nullptr, dataObjectCreated_)) {
       CycleHost host(*this, held, sink);
-      ServiceGroup(host, sink != nullptr);
+      updateSent = ServiceGroup(host, sink != nullptr);
       server_->CountServicedCycle();
     }
     countdown_ = updateRate_;
   }
+  const bool subscribed = active_ != FALSE && !deleted_ && sink != nullptr;
+  if (KeepAliveDue(keepAlive_, keepAliveQuiet_, elapsed, subscribed, updateSent)) SendKeepAlive(held, sink);
   server_->CountTick();
   if (dataObjectCreated_) CompleteQueuedRequests(held);
 }
@@ -158,6 +161,21 @@ void OpcGroup::SendDataChange(std::unique_lock<std::recursive_mutex>& held, IOPC
     });
     held.lock();
   }
+}
+
+// An OnDataChange of no items, transaction 0. The arrays are empty but
+// given: a proxy refuses a null one.
+void OpcGroup::SendKeepAlive(std::unique_lock<std::recursive_mutex>& held, IOPCDataCallback* sink) {
+  const OPCHANDLE group = clientHandle_;
+  OPCHANDLE handle = 0;
+  VARIANT value;
+  VariantInit(&value);
+  WORD quality = 0;
+  FILETIME stamp{};
+  HRESULT error = S_OK;
+  held.unlock();
+  CallSink([&] { sink->OnDataChange(0, group, S_OK, S_OK, 0, &handle, &value, &quality, &stamp, &error); });
+  held.lock();
 }
 
 void OpcGroup::SendStream(std::unique_lock<std::recursive_mutex>& held, StreamFormat format,

@@ -7,6 +7,7 @@
 
 #include "com_boundary.h"
 #include "enumerators.h"
+#include "item_values.h"
 #include "opc_server.h"
 #include "server_rules.h"
 #include "vrtopc_module.h"
@@ -52,9 +53,13 @@ HRESULT OpcGroup::QueryInterface(REFIID iid, void** object) {
     *object = static_cast<IOPCGroupStateMgt*>(this);
   } else if (IsEqualIID(iid, IID_IOPCGroupStateMgt)) {
     *object = static_cast<IOPCGroupStateMgt*>(this);
+  } else if (IsEqualIID(iid, IID_IOPCGroupStateMgt2)) {
+    *object = static_cast<IOPCGroupStateMgt2*>(this);
   } else if (IsEqualIID(iid, IID_IOPCSyncIO)) {
     SendDriverMessage(kMessageInformation, kSyncIoConnecting);
     *object = static_cast<IOPCSyncIO*>(this);
+  } else if (IsEqualIID(iid, IID_IOPCSyncIO2)) {
+    *object = static_cast<IOPCSyncIO2*>(this);
   } else if (IsEqualIID(iid, IID_IOPCAsyncIO)) {
     SendDriverMessage(kMessageInformation, kVersion1Connecting);
     *object = static_cast<IOPCAsyncIO*>(this);
@@ -74,6 +79,10 @@ HRESULT OpcGroup::QueryInterface(REFIID iid, void** object) {
   } else if (IsEqualIID(iid, IID_IOPCAsyncIO2)) {
     SendDriverMessage(kMessageInformation, kVersion2Connecting);
     *object = static_cast<IOPCAsyncIO2*>(this);
+  } else if (IsEqualIID(iid, IID_IOPCAsyncIO3)) {
+    *object = static_cast<IOPCAsyncIO3*>(this);
+  } else if (IsEqualIID(iid, IID_IOPCItemDeadbandMgt)) {
+    *object = static_cast<IOPCItemDeadbandMgt*>(this);
   } else {
     return E_NOINTERFACE;
   }
@@ -146,6 +155,7 @@ bool OpcGroup::CopyInto(OpcGroup& clone) {
   clone.active_ = FALSE;
   clone.clientHandle_ = clientHandle_;
   clone.updateRate_ = updateRate_;
+  clone.keepAlive_ = keepAlive_;
   clone.timeBias_ = timeBias_;
   clone.percentDeadband_ = percentDeadband_;
   clone.lcid_ = lcid_;
@@ -167,10 +177,11 @@ std::vector<std::shared_ptr<OpcItem>> OpcGroup::ItemSnapshot() {
   return items;
 }
 
-std::shared_ptr<OpcItem> OpcGroup::FindItemById(const std::wstring& itemId) {
+std::shared_ptr<OpcItem> OpcGroup::FindItemById(const std::wstring& itemId, bool activeOnly) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
   for (auto& [handle, item] : items_) {
-    if (item->Describe().itemId == itemId) return item;
+    const OpcItem::Attributes attributes = item->Describe();
+    if (attributes.itemId == itemId && (!activeOnly || attributes.active)) return item;
   }
   return nullptr;
 }
@@ -241,6 +252,25 @@ HRESULT OpcGroup::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRat
     if (wake) server_->WakePollThread();
     return result;
   });
+}
+
+HRESULT OpcGroup::SetKeepAlive(DWORD dwKeepAliveTime, DWORD* pdwRevisedKeepAliveTime) {
+  if (pdwRevisedKeepAliveTime == nullptr) return E_INVALIDARG;
+  *pdwRevisedKeepAliveTime = 0;
+  if (deleted_) return E_FAIL;
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  // Never quicker than the poll thread looks at the group.
+  keepAlive_ = dwKeepAliveTime == 0 ? 0 : RevisedUpdateRate(dwKeepAliveTime, Module().settings.threadSleepTime);
+  keepAliveQuiet_ = 0;
+  *pdwRevisedKeepAliveTime = keepAlive_;
+  return keepAlive_ == dwKeepAliveTime ? S_OK : static_cast<HRESULT>(kUnsupportedRate);
+}
+
+HRESULT OpcGroup::GetKeepAlive(DWORD* pdwKeepAliveTime) {
+  if (pdwKeepAliveTime == nullptr) return E_INVALIDARG;
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  *pdwKeepAliveTime = keepAlive_;
+  return S_OK;
 }
 
 HRESULT OpcGroup::SetName(LPCWSTR szName) {
@@ -457,18 +487,31 @@ HRESULT OpcGroup::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServe
 }
 
 HRESULT OpcGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, HRESULT** ppErrors) {
-  if (dwCount == 0 || phServer == nullptr || pItemValues == nullptr || ppErrors == nullptr) return E_INVALIDARG;
-  *ppErrors = nullptr;
-  auto* errors = Results<HRESULT>(dwCount);
-  if (errors == nullptr) return E_OUTOFMEMORY;
-  bool anyFailed = false;
-  for (DWORD k = 0; k < dwCount; ++k) {
+  return EntryErrors(dwCount, phServer != nullptr && pItemValues != nullptr, ppErrors, [&](DWORD k) {
     auto item = FindItem(phServer[k]);
-    errors[k] = item == nullptr ? static_cast<HRESULT>(kInvalidHandle) : item->Write(pItemValues[k]);
-    if (FAILED(errors[k])) anyFailed = true;
-  }
-  *ppErrors = errors;
-  return anyFailed ? S_FALSE : S_OK;
+    return item == nullptr ? static_cast<HRESULT>(kInvalidHandle) : item->Write(pItemValues[k]);
+  });
+}
+
+// IOPCSyncIO2
+
+HRESULT OpcGroup::ReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxAge, VARIANT** ppvValues,
+                             WORD** ppwQualities, FILETIME** ppftTimeStamps, HRESULT** ppErrors) {
+  return ReadEntries(dwCount, phServer != nullptr && pdwMaxAge != nullptr, ppvValues, ppwQualities, ppftTimeStamps,
+                     ppErrors, [&](DWORD k, VARIANT* value, WORD* quality, FILETIME* stamp) {
+                       auto item = FindItem(phServer[k]);
+                       return item == nullptr ? static_cast<HRESULT>(kInvalidHandle)
+                                              : item->ReadMaxAge(pdwMaxAge[k], true, value, quality, stamp);
+                     });
+}
+
+HRESULT OpcGroup::WriteVQT(DWORD dwCount, OPCHANDLE* phServer, OPCITEMVQT* pItemVQT, HRESULT** ppErrors) {
+  return EntryErrors(dwCount, phServer != nullptr && pItemVQT != nullptr, ppErrors, [&](DWORD k) {
+    auto item = FindItem(phServer[k]);
+    return item == nullptr                   ? static_cast<HRESULT>(kInvalidHandle)
+           : !WritesValueOnly(pItemVQT[k]) ? OPC_E_NOTSUPPORTED
+                                             : item->Write(pItemVQT[k].vDataValue);
+  });
 }
 
 }  // namespace vrt::opc

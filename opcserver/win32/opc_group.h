@@ -1,6 +1,7 @@
 // An OPC group: its state, its items by server handle, the group interfaces
 // of OPC DA 2.0 (state, items, synchronous and asynchronous I/O, the
-// IOPCDataCallback connection point) and of DA 1.0 (IDataObject streams and
+// IOPCDataCallback connection point), DA 3.0's synchronous reads by age and
+// value-quality-time writes, and of DA 1.0 (IDataObject streams and
 // queued IOPCAsyncIO requests), and the group's tick on the poll thread.
 #pragma once
 
@@ -27,11 +28,12 @@ namespace vrt::opc {
 
 class OpcServer;
 
-class OpcGroup final : public IOPCGroupStateMgt,
+class OpcGroup final : public IOPCGroupStateMgt2,
                        public IOPCItemMgt,
-                       public IOPCSyncIO,
-                       public IOPCAsyncIO2,
+                       public IOPCSyncIO2,
+                       public IOPCAsyncIO3,
                        public IOPCAsyncIO,
+                       public IOPCItemDeadbandMgt,
                        public IDataObject,
                        public IConnectionPointContainer,
                        private ConnectionPointOwner {
@@ -58,6 +60,10 @@ class OpcGroup final : public IOPCGroupStateMgt,
   HRESULT STDMETHODCALLTYPE SetName(LPCWSTR szName) override;
   HRESULT STDMETHODCALLTYPE CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) override;
 
+  // IOPCGroupStateMgt2: the keep-alive, in milliseconds (0: none).
+  HRESULT STDMETHODCALLTYPE SetKeepAlive(DWORD dwKeepAliveTime, DWORD* pdwRevisedKeepAliveTime) override;
+  HRESULT STDMETHODCALLTYPE GetKeepAlive(DWORD* pdwKeepAliveTime) override;
+
   // IOPCItemMgt
   HRESULT STDMETHODCALLTYPE AddItems(DWORD dwCount, OPCITEMDEF* pItemArray, OPCITEMRESULT** ppAddResults,
                                      HRESULT** ppErrors) override;
@@ -78,6 +84,12 @@ class OpcGroup final : public IOPCGroupStateMgt,
   HRESULT STDMETHODCALLTYPE Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues,
                                   HRESULT** ppErrors) override;
 
+  // IOPCSyncIO2
+  HRESULT STDMETHODCALLTYPE ReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxAge, VARIANT** ppvValues,
+                                       WORD** ppwQualities, FILETIME** ppftTimeStamps, HRESULT** ppErrors) override;
+  HRESULT STDMETHODCALLTYPE WriteVQT(DWORD dwCount, OPCHANDLE* phServer, OPCITEMVQT* pItemVQT,
+                                     HRESULT** ppErrors) override;
+
   // IOPCAsyncIO2: completed in the caller's thread, through its own sink.
   HRESULT STDMETHODCALLTYPE Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID, DWORD* pdwCancelID,
                                  HRESULT** ppErrors) override;
@@ -88,6 +100,14 @@ class OpcGroup final : public IOPCGroupStateMgt,
   HRESULT STDMETHODCALLTYPE SetEnable(BOOL bEnable) override;
   HRESULT STDMETHODCALLTYPE GetEnable(BOOL* pbEnable) override;
 
+  // IOPCAsyncIO3: the same, by maximum age and with value-quality-time
+  // writes; RefreshMaxAge sends the group's active items.
+  HRESULT STDMETHODCALLTYPE ReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxAge, DWORD dwTransactionID,
+                                       DWORD* pdwCancelID, HRESULT** ppErrors) override;
+  HRESULT STDMETHODCALLTYPE WriteVQT(DWORD dwCount, OPCHANDLE* phServer, OPCITEMVQT* pItemVQT, DWORD dwTransactionID,
+                                     DWORD* pdwCancelID, HRESULT** ppErrors) override;
+  HRESULT STDMETHODCALLTYPE RefreshMaxAge(DWORD dwMaxAge, DWORD dwTransactionID, DWORD* pdwCancelID) override;
+
   // IOPCAsyncIO: queued, completed by the poll thread as DA 1.0 streams.
   HRESULT STDMETHODCALLTYPE Read(DWORD dwConnection, OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer,
                                  DWORD* pTransactionID, HRESULT** ppErrors) override;
@@ -95,6 +115,13 @@ class OpcGroup final : public IOPCGroupStateMgt,
                                   DWORD* pTransactionID, HRESULT** ppErrors) override;
   HRESULT STDMETHODCALLTYPE Refresh(DWORD dwConnection, OPCDATASOURCE dwSource, DWORD* pTransactionID) override;
   HRESULT STDMETHODCALLTYPE Cancel(DWORD dwTransactionID) override;
+
+  // IOPCItemDeadbandMgt (item_settings.cpp): analog items' own deadbands.
+  HRESULT STDMETHODCALLTYPE SetItemDeadband(DWORD dwCount, OPCHANDLE* phServer, FLOAT* pPercentDeadband,
+                                            HRESULT** ppErrors) override;
+  HRESULT STDMETHODCALLTYPE GetItemDeadband(DWORD dwCount, OPCHANDLE* phServer, FLOAT** ppPercentDeadband,
+                                            HRESULT** ppErrors) override;
+  HRESULT STDMETHODCALLTYPE ClearItemDeadband(DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppErrors) override;
 
   // IDataObject: DAdvise and DUnadvise of the three stream formats.
   HRESULT STDMETHODCALLTYPE GetData(FORMATETC* pformatetcIn, STGMEDIUM* pmedium) override;
@@ -125,8 +152,9 @@ class OpcGroup final : public IOPCGroupStateMgt,
   OPCHANDLE ServerHandle() const { return serverHandle_; }
   void MarkDeleted() { deleted_ = true; }
   bool Deleted() const { return deleted_; }
-  // The item of this group with exactly that item ID, or null.
-  std::shared_ptr<OpcItem> FindItemById(const std::wstring& itemId);
+  // The item of this group with exactly that item ID (and active, when
+  // `activeOnly`), or null.
+  std::shared_ptr<OpcItem> FindItemById(const std::wstring& itemId, bool activeOnly = false);
   // The poll thread's tick of the group.
   void Tick(std::uint32_t elapsed);
   void MakeDue();
@@ -153,6 +181,7 @@ class OpcGroup final : public IOPCGroupStateMgt,
   class CycleHost;
   void SendDataChange(std::unique_lock<std::recursive_mutex>& held, IOPCDataCallback* sink,
                       const std::vector<std::uint32_t>& serverHandles);
+  void SendKeepAlive(std::unique_lock<std::recursive_mutex>& held, IOPCDataCallback* sink);
   void SendStream(std::unique_lock<std::recursive_mutex>& held, StreamFormat format,
                   const std::vector<std::shared_ptr<OpcItem>>& items, DWORD transactionId, DWORD source);
   void CompleteQueuedRequests(std::unique_lock<std::recursive_mutex>& held);
@@ -162,6 +191,15 @@ class OpcGroup final : public IOPCGroupStateMgt,
   // client handle, no lock held.
   template <typename Body>
   HRESULT CompleteInCallersThread(bool argumentsGiven, DWORD* pdwCancelID, DWORD cancelId, Body body);
+  // An asynchronous read or write of items by handle, each read or written
+  // by the call's own rule, completed through OnReadComplete or
+  // OnWriteComplete.
+  template <typename ReadItem>
+  HRESULT CompleteRead(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID, DWORD* pdwCancelID,
+                       HRESULT** ppErrors, ReadItem read);
+  template <typename WriteItem>
+  HRESULT CompleteWrite(DWORD dwCount, OPCHANDLE* phServer, bool valuesGiven, DWORD dwTransactionID,
+                        DWORD* pdwCancelID, HRESULT** ppErrors, WriteItem write);
 
   // DA 1.0 stream formats: DATA, DATATIME, WRITECOMPLETE.
   static constexpr int kFormatData = static_cast<int>(StreamFormat::kData);
@@ -194,6 +232,8 @@ class OpcGroup final : public IOPCGroupStateMgt,
   OPCHANDLE clientHandle_ = 0;
   std::atomic<bool> deleted_{false};
   std::int64_t countdown_ = 0;
+  DWORD keepAlive_ = 0;              // revised, 0: off
+  std::uint64_t keepAliveQuiet_ = 0;  // milliseconds since the last update sent
   HandleTable<std::shared_ptr<OpcItem>> items_;
 
   SinkConnectionPoint<IOPCDataCallback> dataCallback_{*this, true};

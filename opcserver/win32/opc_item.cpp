@@ -133,6 +133,7 @@ void OpcItem::CopyFrom(OpcItem& source, OPCHANDLE serverHandle) {
   canonicalType_ = source.canonicalType_;
   active_ = source.active_;
   pendingChanges_ = source.pendingChanges_;
+  deadband_ = source.deadband_;
   quality_ = source.quality_;
   timeStamp_ = source.timeStamp_;
   parsed_ = source.parsed_;  // the point's copy points at its own records
@@ -201,27 +202,52 @@ void OpcItem::ReadText(VARIANT* value) {
 HRESULT OpcItem::Read(DWORD source, VARIANT* value, WORD* quality, FILETIME* timeStamp) {
   std::lock_guard<std::mutex> guard(lock_);
   const bool fromDevice = source == OPC_DS_DEVICE;
-  if (fromDevice || active_) {
-    ReadFromDriver(&value_, &timeStamp_);
-    if ((quality_ & OPC_QUALITY_MASK) != 0 && nioStatus_ == NIO_OK) {
-      canonicalType_ = value_.vt;
-      hasValue_ = true;
-    }
+  if (fromDevice || active_) ReadIntoCache();
+  return Present(active_ || fromDevice, requestedType_, value, quality, timeStamp);
+}
+
+HRESULT OpcItem::ReadMaxAge(DWORD maxAge, bool inRequestedType, VARIANT* value, WORD* quality, FILETIME* timeStamp) {
+  std::lock_guard<std::mutex> guard(lock_);
+  const VARTYPE type = inRequestedType ? requestedType_ : static_cast<VARTYPE>(VT_EMPTY);
+  switch (SourceForMaxAge(maxAge, lastGoodReadMs_, GetTickCount64())) {
+    case MaxAgeSource::kCache:
+      // An item outside any group keeps nothing between reads: its cache
+      // is the driver's image.
+      if (active_ || !inGroup_) ReadIntoCache();
+      return Present(active_ || !inGroup_, type, value, quality, timeStamp);
+    case MaxAgeSource::kHeldValue:
+      return Present(true, type, value, quality, timeStamp);
+    case MaxAgeSource::kDevice:
+      break;
   }
-  HRESULT result = (active_ || fromDevice) ? S_OK : static_cast<HRESULT>(kInactiveCacheRead);
+  ReadIntoCache();
+  return Present(true, type, value, quality, timeStamp);
+}
+
+void OpcItem::ReadIntoCache() {
+  ReadFromDriver(&value_, &timeStamp_);
+  if ((quality_ & OPC_QUALITY_MASK) != 0 && nioStatus_ == NIO_OK) {
+    canonicalType_ = value_.vt;
+    hasValue_ = true;
+    lastGoodReadMs_ = GetTickCount64();
+  }
+}
+
+HRESULT OpcItem::Present(bool current, VARTYPE type, VARIANT* value, WORD* quality, FILETIME* timeStamp) {
+  HRESULT result = current ? S_OK : static_cast<HRESULT>(kInactiveCacheRead);
   WORD shownQuality = quality_;
   if (value != nullptr) {
     VariantInit(value);
     const std::uint8_t kind = parsed_.point.valueSpec.valueKind;
     HRESULT converted = S_OK;
-    if (requestedType_ == VT_EMPTY) {
+    if (type == VT_EMPTY) {
       converted = VariantCopy(value, &value_);
-    } else if (requestedType_ == VT_BSTR && (kind == NIO_KIND_ANALOG || kind == NIO_KIND_DIGITAL)) {
+    } else if (type == VT_BSTR && (kind == NIO_KIND_ANALOG || kind == NIO_KIND_DIGITAL)) {
       value->vt = VT_BSTR;
       value->bstrVal = SysAllocString(Widen(TextOf(value_)).c_str());
       if (value->bstrVal == nullptr) converted = E_OUTOFMEMORY;
     } else {
-      converted = VariantChangeType(value, &value_, 0, requestedType_);
+      converted = VariantChangeType(value, &value_, 0, type);
     }
     if (FAILED(converted)) {
       // The client gets no value, and is told why: the conversion's error,
@@ -249,7 +275,7 @@ bool OpcItem::Refresh(float percentDeadband) {
   check.before = reported_.value;
   check.qualityBefore = reported_.quality;
   check.statusBefore = reported_.status;
-  check.percentDeadband = percentDeadband;
+  check.percentDeadband = deadband_.value_or(percentDeadband);
   check.eguSpan = parsed_.point.valueSpec.eguSpan;
 
   VARIANT fresh;
@@ -271,12 +297,31 @@ bool OpcItem::Refresh(float percentDeadband) {
     } else {
       canonicalType_ = value_.vt;
       hasValue_ = (quality_ & OPC_QUALITY_MASK) != 0 && nioStatus_ == NIO_OK;
+      if (hasValue_) lastGoodReadMs_ = GetTickCount64();
     }
     reported_ = {hasValue_, check.after, quality_, nioStatus_};
     pendingChanges_ = kPendingAll;
   }
   VariantClear(&fresh);
   return changed;
+}
+
+HRESULT OpcItem::SetDeadband(float percent) {
+  std::lock_guard<std::mutex> guard(lock_);
+  const auto refusal = static_cast<HRESULT>(
+      ItemDeadbandRefusal(parsed_.point.valueSpec.valueKind == NIO_KIND_ANALOG, percent));
+  if (refusal == S_OK) deadband_ = percent;
+  return refusal;
+}
+
+std::optional<float> OpcItem::Deadband() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return deadband_;
+}
+
+void OpcItem::ClearDeadband() {
+  std::lock_guard<std::mutex> guard(lock_);
+  deadband_.reset();
 }
 
 bool OpcItem::Active() {

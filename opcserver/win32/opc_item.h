@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -34,9 +35,19 @@ class OpcItem {
   // A value that cannot be given in the requested type is the conversion's
   // error with BAD quality, never an empty value of good quality.
   HRESULT Read(DWORD source, VARIANT* value, WORD* quality, FILETIME* timeStamp);
+  // A read with a maximum age in milliseconds: the value held while its last
+  // good read is no older than that, else the driver's (0 always; 0xFFFFFFFF
+  // is a cache read). In the requested type, or else the canonical one.
+  HRESULT ReadMaxAge(DWORD maxAge, bool inRequestedType, VARIANT* value, WORD* quality, FILETIME* timeStamp);
   // The group tick's refresh of an active item: reads the driver and keeps
   // the value when the change test says it is news. True for a change.
   bool Refresh(float percentDeadband);
+
+  // The item's own percent deadband (DA 3.0), used instead of the group's
+  // by Refresh; 0 or the refusal (not analog, not a percentage).
+  HRESULT SetDeadband(float percent);
+  std::optional<float> Deadband();
+  void ClearDeadband();
 
   // Values not yet delivered (kPendingData, kPendingDataTime).
   std::uint32_t PendingBits();
@@ -84,6 +95,11 @@ class OpcItem {
   // updated in place; a text point's text read too. Under the item's lock.
   void ReadFromDriver(VARIANT* value, FILETIME* timeStamp);
   void ReadText(VARIANT* value);
+  // The driver's value into the cache; a good one restarts its age.
+  void ReadIntoCache();
+  // The held value for a client, converted to `type` (VT_EMPTY: as held);
+  // `current` false marks a cache read of an inactive item.
+  HRESULT Present(bool current, VARTYPE type, VARIANT* value, WORD* quality, FILETIME* timeStamp);
   // Activation under the item's lock, already held.
   void ApplyActive(bool active);
 
@@ -102,6 +118,8 @@ class OpcItem {
   std::uint16_t nioStatus_ = 0;
   std::uint32_t pendingChanges_ = 0;  // bit 0: DATA, bit 1: DATATIME not yet delivered
   bool hasValue_ = false;
+  std::optional<std::uint64_t> lastGoodReadMs_;
+  std::optional<float> deadband_;  // the item's own, else the group's  // the tick count of the value's last good read
   // What the group tick last reported as a change: the base of its change
   // test, which reads of the item (they refresh the cache) leave alone.
   struct Reported {

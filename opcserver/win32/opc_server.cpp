@@ -152,6 +152,8 @@ HRESULT OpcServer::QueryInterface(REFIID iid, void** object) {
     *object = static_cast<IPersistFile*>(this);
   } else if (IsEqualIID(iid, IID_IOPCItemProperties)) {
     *object = static_cast<IOPCItemProperties*>(this);
+  } else if (IsEqualIID(iid, IID_IOPCItemIO)) {
+    *object = static_cast<IOPCItemIO*>(this);
   } else if (IsEqualIID(iid, IID_IOPCCommon)) {
     *object = static_cast<IOPCCommon*>(this);
   } else if (IsEqualIID(iid, IID_IConnectionPointContainer)) {

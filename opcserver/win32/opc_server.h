@@ -68,6 +68,7 @@ class OpcServer final : public IOPCServer,
                         public IOPCBrowseServerAddressSpace,
                         public IPersistFile,
                         public IOPCItemProperties,
+                        public IOPCItemIO,
                         public IOPCCommon,
                         public IConnectionPointContainer,
                         private ConnectionPointOwner {
@@ -113,6 +114,12 @@ class OpcServer final : public IOPCServer,
                                               VARIANT** ppvData, HRESULT** ppErrors) override;
   HRESULT STDMETHODCALLTYPE LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs,
                                           LPWSTR** ppszNewItemIDs, HRESULT** ppErrors) override;
+
+  // IOPCItemIO (item_io.cpp): reads by age and value-only writes by item ID.
+  HRESULT STDMETHODCALLTYPE Read(DWORD dwCount, LPCWSTR* pszItemIDs, DWORD* pdwMaxAge, VARIANT** ppvValues,
+                                 WORD** ppwQualities, FILETIME** ppftTimeStamps, HRESULT** ppErrors) override;
+  HRESULT STDMETHODCALLTYPE WriteVQT(DWORD dwCount, LPCWSTR* pszItemIDs, OPCITEMVQT* pItemVQT,
+                                     HRESULT** ppErrors) override;
 
   // IOPCCommon
   HRESULT STDMETHODCALLTYPE SetLocaleID(LCID dwLcid) override;
@@ -165,10 +172,11 @@ class OpcServer final : public IOPCServer,
   ULONG OwnerRelease() override { return Release(); }
   HRESULT OwnerQueryInterface(REFIID iid, void** object) override { return QueryInterface(iid, object); }
   void SinkChanged() override { WakePollThread(); }
-  // The item a property request names: a group's item with exactly that
-  // ID, else a temporary one parsed from it (null and the parse's result
-  // when that fails).
-  std::shared_ptr<OpcItem> PropertyItem(LPWSTR itemId, HRESULT* result);
+  // The item an item ID names outside any group (properties, IOPCItemIO):
+  // a group's item with exactly that ID (an active one when `activeOnly`),
+  // else a temporary one parsed from it (null and the parse's result when
+  // that fails).
+  std::shared_ptr<OpcItem> ItemById(LPCWSTR itemId, bool activeOnly, HRESULT* result);
   static unsigned __stdcall PollThreadMain(void* server);
   // How a group without a name gets one.
   enum class GroupNaming { kAddGroup, kClone };

@@ -179,6 +179,7 @@ HRESULT DataCallbackSink::OnWriteComplete(DWORD dwTransid, OPCHANDLE hGroup, HRE
 }
 
 void DataCallbackSink::Record(Call call) {
+  call.tick = GetTickCount64();
   std::lock_guard<std::mutex> guard(lock_);
   calls_.push_back(std::move(call));
 }

@@ -90,6 +90,7 @@ class DataCallbackSink final : public IOPCDataCallback {
     std::vector<std::wstring> values;  // as text
     std::vector<WORD> qualities;
     std::vector<HRESULT> errors;
+    ULONGLONG tick = 0;  // GetTickCount64 when it came
   };
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
