@@ -54,4 +54,48 @@ std::wstring BrowsedItemId(bool insideDevice, const std::wstring& device, const 
   return id.substr(first, last - first + 1);
 }
 
+BrowsePage PageOf(std::size_t total, std::size_t start, std::uint32_t limit) {
+  BrowsePage page;
+  page.begin = start < total ? start : total;
+  page.end = limit == 0 || total - page.begin <= limit ? total : page.begin + limit;
+  page.more = page.end < total;
+  return page;
+}
+
+std::uint64_t ListingFingerprint(const std::vector<std::wstring>& names) {
+  // FNV-1a over the names and their separators.
+  std::uint64_t hash = 14695981039346656037ull;
+  const auto add = [&](std::uint64_t unit) {
+    hash ^= unit;
+    hash *= 1099511628211ull;
+  };
+  for (const std::wstring& name : names) {
+    for (wchar_t c : name) add(static_cast<std::uint64_t>(c));
+    add(0x10000);
+  }
+  add(names.size());
+  return hash;
+}
+
+std::wstring BrowseContinuations::Issue(const Browse& browse, std::size_t next, std::uint64_t fingerprint) {
+  ++issued_;
+  const std::wstring text = L"VRT-" + std::to_wstring(serverId_) + L"-" + std::to_wstring(issued_) + L"-" +
+                            std::to_wstring(next);
+  points_.push_back({text, browse, next, fingerprint});
+  while (points_.size() > kKept) points_.pop_front();
+  return text;
+}
+
+std::optional<std::size_t> BrowseContinuations::Take(const std::wstring& point, const Browse& browse,
+                                                     std::uint64_t fingerprint) {
+  for (auto kept = points_.begin(); kept != points_.end(); ++kept) {
+    if (kept->text != point) continue;
+    const Point found = *kept;
+    points_.erase(kept);
+    if (!(found.browse == browse) || found.fingerprint != fingerprint) return std::nullopt;
+    return found.next;
+  }
+  return std::nullopt;
+}
+
 }  // namespace vrt::opc

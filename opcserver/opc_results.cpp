@@ -17,6 +17,7 @@ constexpr ErrorTextEntry kErrorTexts[] = {
     {0x0004000D, "The server does not support the requested data rate, but will use the closest available rate."},
     {0x0004000E, "The value passed to WRITE was accepted, but was clamped."},
     {0x0004000F, "The operation cannot be completed because the object still has references that exist."},
+    {0x00040404, "Values were lost: the item's buffer was full and its oldest values were dropped."},
     {0x00048001, "Attempt to read inactive item"},
     {0x80004001, "Operation not implemented."},
     {0x80004002, "Interface not supported."},
@@ -45,6 +46,13 @@ constexpr ErrorTextEntry kErrorTexts[] = {
     {0xC0040010, "The server's configuration file is an invalid format."},
     {0xC0040011, "The server could not locate the requested object."},
     {0xC0040203, "The server does not recognise the passed property ID."},
+    // Codes of the DA 3.0 interfaces.
+    {0xC0040400, "The item has no deadband of its own."},
+    {0xC0040401, "The item cannot take a deadband of its own: it is not analog."},
+    {0xC0040402, "The server cannot buffer the values sampled between two updates of this item."},
+    {0xC0040403, "The continuation point is not valid: unknown, used up or from another browse."},
+    {0xC0040405, "The item has no sampling rate of its own."},
+    {0xC0040406, "The server cannot write the quality or time stamp asked for; nothing was written for the item."},
 };
 
 std::string Format(const char* format, auto... values) {

@@ -84,6 +84,11 @@ TEST(OpcResults, ErrorTextsAndMessages) {
   EXPECT_STREQ(ErrorText(0xC0040008), "Item ID was invalid and not found.");
   EXPECT_STREQ(ErrorText(0x00048001), "Attempt to read inactive item");
   EXPECT_STREQ(ErrorText(0), "Operation Successful");
+  // Every code the DA 3.0 interfaces give has a text.
+  for (std::uint32_t code : {0xC0040400u, 0xC0040401u, 0xC0040402u, 0xC0040403u, 0x00040404u, 0xC0040405u,
+                             0xC0040406u}) {
+    EXPECT_NE(ErrorText(code), nullptr) << std::hex << code;
+  }
   EXPECT_EQ(ErrorText(0x80004004), nullptr);  // E_ABORT has none
   EXPECT_EQ(ErrorText(0xC0040002), nullptr);
 

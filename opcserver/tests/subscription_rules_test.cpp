@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
+#include <vector>
 
 #include "browse.h"
 #include "change_test.h"
@@ -81,6 +83,53 @@ TEST(BrowseFilters, ItemIdsOfBrowsedNames) {
   EXPECT_EQ(BrowsedItemId(true, L"PUMPS", L""), L"PUMPS");
   EXPECT_EQ(BrowsedItemId(false, L"", L"  PUMPS:DIT:5 - x "), L"PUMPS:DIT:5 - x");
   EXPECT_EQ(BrowsedItemId(true, L" D1", L"R "), L"D1:R");
+}
+
+TEST(BrowseFilters, PagesStopAtTheLimitAndSayWhetherMoreIsLeft) {
+  const auto page = [](std::size_t total, std::size_t start, std::uint32_t limit) {
+    const BrowsePage p = PageOf(total, start, limit);
+    return std::vector<std::size_t>{p.begin, p.end, p.more ? 1u : 0u};
+  };
+  EXPECT_EQ(page(10, 0, 0), (std::vector<std::size_t>{0, 10, 0}));  // no limit
+  EXPECT_EQ(page(10, 0, 9), (std::vector<std::size_t>{0, 9, 1}));
+  EXPECT_EQ(page(10, 0, 10), (std::vector<std::size_t>{0, 10, 0}));  // exactly all: nothing left
+  EXPECT_EQ(page(10, 0, 11), (std::vector<std::size_t>{0, 10, 0}));
+  EXPECT_EQ(page(10, 9, 1), (std::vector<std::size_t>{9, 10, 0}));
+  EXPECT_EQ(page(10, 8, 1), (std::vector<std::size_t>{8, 9, 1}));
+  EXPECT_EQ(page(10, 12, 5), (std::vector<std::size_t>{10, 10, 0}));  // past the end: empty
+  EXPECT_EQ(page(0, 0, 0), (std::vector<std::size_t>{0, 0, 0}));
+}
+
+TEST(BrowseFilters, AContinuationPointIsGoodOnceForItsOwnBrowseOfAnUnchangedListing) {
+  BrowseContinuations points(7);
+  const BrowseContinuations::Browse browse{L"PUMPS", 1, L"DIT*", L""};
+  const std::uint64_t listing = ListingFingerprint({L"DIT:0 - 8", L"DIT:100 - 104"});
+  const std::wstring first = points.Issue(browse, 5, listing);
+  const std::wstring second = points.Issue(browse, 9, listing);
+  EXPECT_NE(first, second);
+  EXPECT_EQ(points.Take(second, browse, listing), std::optional<std::size_t>(9));
+  EXPECT_EQ(points.Take(second, browse, listing), std::nullopt);  // used up
+  // Another branch, filter, name filter or vendor filter: refused, and gone.
+  for (const BrowseContinuations::Browse& other : {BrowseContinuations::Browse{L"VALVES", 1, L"DIT*", L""},
+                                                   BrowseContinuations::Browse{L"PUMPS", 3, L"DIT*", L""},
+                                                   BrowseContinuations::Browse{L"PUMPS", 1, L"", L""},
+                                                   BrowseContinuations::Browse{L"PUMPS", 1, L"DIT*", L"x"}}) {
+    const std::wstring point = points.Issue(browse, 1, listing);
+    EXPECT_EQ(points.Take(point, other, listing), std::nullopt);
+    EXPECT_EQ(points.Take(point, browse, listing), std::nullopt);
+  }
+  // The listing changed since: refused.
+  EXPECT_NE(ListingFingerprint({L"DIT:0 - 8"}), listing);
+  EXPECT_NE(ListingFingerprint({L"DIT:0 - 8", L"DIT:100 - 10"}), ListingFingerprint({L"DIT:0 - 8", L"DIT:100 - 1", L"0"}));
+  EXPECT_EQ(points.Take(first, browse, ListingFingerprint({L"DIT:0 - 8"})), std::nullopt);
+  // Another server's, a made-up one, and the oldest beyond what is kept.
+  BrowseContinuations other(8);
+  const std::wstring foreign = other.Issue(browse, 5, listing);
+  EXPECT_EQ(points.Take(foreign, browse, listing), std::nullopt);
+  EXPECT_EQ(points.Take(L"VRT-7-999-5", browse, listing), std::nullopt);
+  const std::wstring oldest = points.Issue(browse, 3, listing);
+  for (std::size_t k = 0; k < BrowseContinuations::kKept; ++k) points.Issue(browse, 4, listing);
+  EXPECT_EQ(points.Take(oldest, browse, listing), std::nullopt);
 }
 
 TEST(ItemProperties, TablesByKind) {

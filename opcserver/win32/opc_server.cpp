@@ -148,6 +148,8 @@ HRESULT OpcServer::QueryInterface(REFIID iid, void** object) {
     *object = static_cast<IOPCServer*>(this);
   } else if (IsEqualIID(iid, IID_IOPCBrowseServerAddressSpace)) {
     *object = static_cast<IOPCBrowseServerAddressSpace*>(this);
+  } else if (IsEqualIID(iid, IID_IOPCBrowse)) {
+    *object = static_cast<IOPCBrowse*>(this);
   } else if (IsEqualIID(iid, IID_IPersist) || IsEqualIID(iid, IID_IPersistFile)) {
     *object = static_cast<IPersistFile*>(this);
   } else if (IsEqualIID(iid, IID_IOPCItemProperties)) {

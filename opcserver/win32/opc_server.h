@@ -55,6 +55,7 @@
 #include <string>
 #include <vector>
 
+#include "browse.h"
 #include "connection_points.h"
 #include "handle_table.h"
 #include "opc_da.h"
@@ -66,6 +67,7 @@ class OpcItem;
 
 class OpcServer final : public IOPCServer,
                         public IOPCBrowseServerAddressSpace,
+                        public IOPCBrowse,
                         public IPersistFile,
                         public IOPCItemProperties,
                         public IOPCItemIO,
@@ -114,6 +116,17 @@ class OpcServer final : public IOPCServer,
                                               VARIANT** ppvData, HRESULT** ppErrors) override;
   HRESULT STDMETHODCALLTYPE LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs,
                                           LPWSTR** ppszNewItemIDs, HRESULT** ppErrors) override;
+
+  // IOPCBrowse (address_space.cpp): the same address space, by item ID,
+  // with properties, in pages with continuation points.
+  HRESULT STDMETHODCALLTYPE GetProperties(DWORD dwItemCount, LPWSTR* pszItemIDs, BOOL bReturnPropertyValues,
+                                          DWORD dwPropertyCount, DWORD* pdwPropertyIDs,
+                                          OPCITEMPROPERTIES** ppItemProperties) override;
+  HRESULT STDMETHODCALLTYPE Browse(LPWSTR szItemID, LPWSTR* pszContinuationPoint, DWORD dwMaxElementsReturned,
+                                   OPCBROWSEFILTER dwBrowseFilter, LPWSTR szElementNameFilter, LPWSTR szVendorFilter,
+                                   BOOL bReturnAllProperties, BOOL bReturnPropertyValues, DWORD dwPropertyCount,
+                                   DWORD* pdwPropertyIDs, BOOL* pbMoreElements, DWORD* pdwCount,
+                                   OPCBROWSEELEMENT** ppBrowseElements) override;
 
   // IOPCItemIO (item_io.cpp): reads by age and value-only writes by item ID.
   HRESULT STDMETHODCALLTYPE Read(DWORD dwCount, LPCWSTR* pszItemIDs, DWORD* pdwMaxAge, VARIANT** ppvValues,
@@ -197,6 +210,8 @@ class OpcServer final : public IOPCServer,
   std::atomic<DWORD> transactionIds_{0};
   bool browsingDevice_ = false;  // the browse position: the root, or inside browseDevice_
   std::wstring browseDevice_;
+  static std::uint32_t NewBrowseServerId();
+  BrowseContinuations continuations_{NewBrowseServerId()};  // under lock_
   std::atomic<std::uint64_t> lastUpdateTime_{0};  // FILETIME ticks
   std::uint32_t serial_ = 0;
   std::atomic<bool> running_{true};

@@ -1,4 +1,5 @@
-// The DA 3.0 reads by maximum age and value-quality-time writes, by handle
+// DA 3.0: browsing with properties and continuation points (IOPCBrowse),
+// reads by maximum age and value-quality-time writes, by handle
 // on a group (IOPCSyncIO2) and by item ID on the server (IOPCItemIO), with
 // the real driver, card server and simulator: in this process, and out of
 // process through the proxy/stub library, where every array, VARIANT and
@@ -7,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <optional>
 
 #include "opc_client.h"
@@ -118,6 +120,7 @@ class OpcDa3 : public OpcProcesses {
 
   void ReadsAndWritesOf(IOPCServer& opc, bool throughProxies);
   void AsyncReadsAndWritesOf(IOPCServer& opc);
+  void BrowsingOf(IOPCServer& opc);
 };
 
 void OpcDa3::ReadsAndWritesOf(IOPCServer& opc, bool throughProxies) {
@@ -142,6 +145,10 @@ void OpcDa3::ReadsAndWritesOf(IOPCServer& opc, bool throughProxies) {
   ComPtr<IOPCSyncIO> watch;
   ASSERT_EQ(watchGroup.As(watch), S_OK);
   ASSERT_TRUE(ReadsEventually(*watch.Get(), watched[0].handle, L"1234"));
+  const auto name = AddItems(*watchGroup.Get(), {L"PUMPS:DIT:512$8"});
+  ASSERT_EQ(name.size(), 1u);
+  ASSERT_TRUE(ReadsEventually(*watch.Get(), name[0].handle, L"PUMPHOUS"));
+  BrowsingOf(opc);
 
   // Age 0 reads the device; the value read is then held.
   auto reads = ReadMaxAge(*io.Get(), {added[0].handle}, {0});
@@ -241,6 +248,166 @@ void OpcDa3::ReadsAndWritesOf(IOPCServer& opc, bool throughProxies) {
   // and the server refuses them too.
   EXPECT_EQ(io->ReadMaxAge(1, handles.data(), nullptr, nullptr, nullptr, nullptr, nullptr),
             throughProxies ? HRESULT_FROM_WIN32(RPC_X_NULL_REF_POINTER) : E_INVALIDARG);
+}
+
+// One browse element as the test keeps it.
+struct Element {
+  std::wstring name;
+  std::wstring itemId;
+  DWORD flags = 0;
+  HRESULT propertiesError = E_FAIL;
+  std::vector<DWORD> propertyIds;
+  std::vector<HRESULT> propertyErrors;
+  std::vector<std::wstring> values;  // as text, "" when empty
+};
+
+Element Kept(LPWSTR name, LPWSTR itemId, DWORD flags, OPCITEMPROPERTIES& properties) {
+  Element element{name == nullptr ? L"(null)" : name, itemId == nullptr ? L"(null)" : itemId, flags,
+                  properties.hrErrorID, {}, {}, {}};
+  for (DWORD k = 0; k < properties.dwNumProperties; ++k) {
+    OPCITEMPROPERTY& property = properties.pItemProperties[k];
+    element.propertyIds.push_back(property.dwPropertyID);
+    element.propertyErrors.push_back(property.hrErrorID);
+    element.values.push_back(property.vValue.vt == VT_EMPTY ? L"" : TextOf(property.vValue));
+    CoTaskMemFree(property.szItemID);
+    CoTaskMemFree(property.szDescription);
+    VariantClear(&property.vValue);
+  }
+  CoTaskMemFree(properties.pItemProperties);
+  return element;
+}
+
+struct Browsed {
+  HRESULT call = E_FAIL;
+  std::vector<Element> elements;
+  BOOL more = TRUE;
+  std::optional<std::wstring> point;  // nothing: NULL came back
+};
+
+// One Browse call; `point` goes in and the new one comes back.
+Browsed BrowseOnce(IOPCBrowse& browse, const wchar_t* branch, std::optional<std::wstring> point, DWORD limit,
+                   OPCBROWSEFILTER filter, const wchar_t* names = L"", BOOL all = FALSE, BOOL values = FALSE,
+                   std::vector<DWORD> ids = {}) {
+  Browsed result;
+  LPWSTR inOut = point ? static_cast<LPWSTR>(CoTaskMemAlloc((point->size() + 1) * sizeof(wchar_t))) : nullptr;
+  if (inOut != nullptr) std::wcscpy(inOut, point->c_str());
+  DWORD count = 0;
+  OPCBROWSEELEMENT* elements = nullptr;
+  DWORD none = 0;
+  std::wstring branchText = branch, nameText = names, vendorText;
+  result.call = browse.Browse(branchText.data(), &inOut, limit, filter, nameText.data(), vendorText.data(), all, values,
+                              static_cast<DWORD>(ids.size()), ids.empty() ? &none : ids.data(), &result.more, &count,
+                              &elements);
+  if (inOut != nullptr) result.point = inOut;
+  CoTaskMemFree(inOut);
+  for (DWORD k = 0; k < count && elements != nullptr; ++k) {
+    result.elements.push_back(Kept(elements[k].szName, elements[k].szItemID, elements[k].dwFlagValue,
+                                   elements[k].ItemProperties));
+    CoTaskMemFree(elements[k].szName);
+    CoTaskMemFree(elements[k].szItemID);
+  }
+  CoTaskMemFree(elements);
+  return result;
+}
+
+std::vector<std::wstring> NamesOf(const Browsed& browsed) {
+  std::vector<std::wstring> names;
+  for (const Element& element : browsed.elements) names.push_back(element.name);
+  return names;
+}
+
+// IOPCBrowse over the plant: PUMPS at the root, its two poll records below.
+void OpcDa3::BrowsingOf(IOPCServer& opc) {
+  ComPtr<IOPCBrowse> browse;
+  ASSERT_EQ(opc.QueryInterface(__uuidof(IOPCBrowse), browse.OutVoid()), S_OK);
+  constexpr HRESULT kInvalidPoint = static_cast<HRESULT>(0xC0040403);
+  constexpr HRESULT kInvalidPid = static_cast<HRESULT>(0xC0040203);
+
+  // The root: one branch, which carries no properties.
+  Browsed root = BrowseOnce(*browse.Get(), L"", std::nullopt, 0, OPC_BROWSE_FILTER_ALL, L"", TRUE, TRUE);
+  ASSERT_EQ(root.call, S_OK);
+  ASSERT_EQ(root.elements.size(), 1u);
+  EXPECT_EQ(root.elements[0].name, L"PUMPS");
+  EXPECT_EQ(root.elements[0].itemId, L"PUMPS");
+  EXPECT_EQ(root.elements[0].flags, static_cast<DWORD>(OPC_BROWSE_HASCHILDREN));
+  EXPECT_TRUE(root.elements[0].propertyIds.empty());
+  EXPECT_FALSE(root.point);
+  EXPECT_FALSE(root.more);
+  EXPECT_TRUE(BrowseOnce(*browse.Get(), L"", std::nullopt, 0, OPC_BROWSE_FILTER_ITEMS).elements.empty());
+  EXPECT_EQ(NamesOf(BrowseOnce(*browse.Get(), L"", std::nullopt, 0, OPC_BROWSE_FILTER_BRANCHES)),
+            std::vector<std::wstring>{L"PUMPS"});
+
+  // A device in pages of one: every property with its value, and a point
+  // for the rest, good once.
+  Browsed first = BrowseOnce(*browse.Get(), L"PUMPS", std::nullopt, 1, OPC_BROWSE_FILTER_ITEMS, L"", TRUE, TRUE);
+  ASSERT_EQ(first.call, S_OK);
+  ASSERT_EQ(first.elements.size(), 1u);
+  const Element& record = first.elements[0];
+  EXPECT_EQ(record.name, L"DIT:256 - 260");
+  EXPECT_EQ(record.itemId, L"PUMPS:DIT:256");
+  EXPECT_EQ(record.flags, static_cast<DWORD>(OPC_BROWSE_ISITEM));
+  EXPECT_EQ(record.propertiesError, S_OK);
+  EXPECT_EQ(record.propertyIds.size(), 11u);  // an analog item's
+  ASSERT_GE(record.values.size(), 2u);
+  EXPECT_EQ(record.propertyIds[1], 2u);
+  EXPECT_EQ(record.values[1], L"1234");
+  ASSERT_TRUE(first.point);
+  EXPECT_FALSE(first.point->empty());
+  EXPECT_FALSE(first.more);
+  Browsed second = BrowseOnce(*browse.Get(), L"PUMPS", first.point, 1, OPC_BROWSE_FILTER_ITEMS, L"", TRUE, TRUE);
+  ASSERT_EQ(second.call, S_OK);
+  EXPECT_EQ(NamesOf(second), std::vector<std::wstring>{L"DIT:512 - 516"});
+  EXPECT_FALSE(second.point);
+  EXPECT_EQ(BrowseOnce(*browse.Get(), L"PUMPS", first.point, 1, OPC_BROWSE_FILTER_ITEMS, L"", TRUE, TRUE).call,
+            kInvalidPoint);  // used up
+  Browsed again = BrowseOnce(*browse.Get(), L"PUMPS", std::nullopt, 1, OPC_BROWSE_FILTER_ALL);
+  ASSERT_TRUE(again.point);
+  EXPECT_EQ(BrowseOnce(*browse.Get(), L"PUMPS", again.point, 1, OPC_BROWSE_FILTER_ITEMS).call, kInvalidPoint);
+  EXPECT_EQ(BrowseOnce(*browse.Get(), L"PUMPS", std::wstring(L"made up"), 1, OPC_BROWSE_FILTER_ALL).call,
+            kInvalidPoint);
+
+  // Name filters, chosen properties, items and unknown branches.
+  EXPECT_EQ(NamesOf(BrowseOnce(*browse.Get(), L"PUMPS", std::nullopt, 0, OPC_BROWSE_FILTER_ALL, L"*512*")),
+            std::vector<std::wstring>{L"DIT:512 - 516"});
+  Browsed chosen =
+      BrowseOnce(*browse.Get(), L"PUMPS", std::nullopt, 0, OPC_BROWSE_FILTER_ALL, L"", FALSE, FALSE, {2, 4999});
+  ASSERT_EQ(chosen.elements.size(), 2u);
+  EXPECT_EQ(chosen.elements[0].propertyIds, (std::vector<DWORD>{2, 4999}));
+  EXPECT_EQ(chosen.elements[0].propertyErrors, (std::vector<HRESULT>{S_OK, kInvalidPid}));
+  EXPECT_EQ(chosen.elements[0].values, (std::vector<std::wstring>{L"", L""}));  // no values asked for
+  EXPECT_EQ(chosen.elements[0].propertiesError, S_FALSE);
+  Browsed leaf = BrowseOnce(*browse.Get(), L"PUMPS:DIT:256", std::nullopt, 0, OPC_BROWSE_FILTER_ALL);
+  EXPECT_EQ(leaf.call, S_OK);
+  EXPECT_TRUE(leaf.elements.empty());
+  EXPECT_TRUE(FAILED(BrowseOnce(*browse.Get(), L"NOSUCH", std::nullopt, 0, OPC_BROWSE_FILTER_ALL).call));
+
+  // GetProperties of several items in one call: all of them (no IDs), or
+  // the listed ones; an unknown item fails alone.
+  std::vector<std::wstring> ids{L"PUMPS:DIT:256", L"PUMPS:DIT:512$8", L"NOSUCH:DIT:1"};
+  std::vector<LPWSTR> idPointers{ids[0].data(), ids[1].data(), ids[2].data()};
+  OPCITEMPROPERTIES* properties = nullptr;
+  DWORD none = 0;
+  ASSERT_EQ(browse->GetProperties(3, idPointers.data(), TRUE, 0, &none, &properties), S_FALSE);
+  ASSERT_NE(properties, nullptr);
+  std::vector<Element> items;
+  for (DWORD k = 0; k < 3; ++k) items.push_back(Kept(nullptr, nullptr, 0, properties[k]));
+  CoTaskMemFree(properties);
+  EXPECT_EQ(items[0].propertiesError, S_OK);
+  EXPECT_EQ(items[0].propertyIds.size(), 11u);
+  EXPECT_EQ(items[1].propertyIds.size(), 8u);  // a text item's
+  EXPECT_EQ(items[1].values[1], L"PUMPHOUS");
+  EXPECT_TRUE(FAILED(items[2].propertiesError));
+  EXPECT_TRUE(items[2].propertyIds.empty());
+  DWORD lengths[2] = {1, 5002};
+  properties = nullptr;
+  ASSERT_EQ(browse->GetProperties(2, idPointers.data(), TRUE, 2, lengths, &properties), S_FALSE);
+  ASSERT_NE(properties, nullptr);
+  items.clear();
+  for (DWORD k = 0; k < 2; ++k) items.push_back(Kept(nullptr, nullptr, 0, properties[k]));
+  CoTaskMemFree(properties);
+  EXPECT_EQ(items[0].propertyErrors, (std::vector<HRESULT>{S_OK, kInvalidPid}));  // no text length on analog
+  EXPECT_EQ(items[1].propertyErrors, (std::vector<HRESULT>{S_OK, S_OK}));
+  EXPECT_EQ(items[1].values[1], L"8");
 }
 
 // IOPCAsyncIO3, completed through the caller's IOPCDataCallback before the
@@ -476,9 +643,9 @@ TEST_F(OpcDa3, AnAnalogItemsOwnDeadbandReplacesTheGroupsUntilCleared) {
   EXPECT_EQ(UnadviseDataCallback(*group.Get(), cookie), S_OK);
 }
 
-TEST_F(OpcDa3, ReadsByAgeAndValueOnlyWritesInTheClientsProcess) { ReadsAndWritesOf(*server.Get(), false); }
+TEST_F(OpcDa3, ReadsWritesAndBrowsingInTheClientsProcess) { ReadsAndWritesOf(*server.Get(), false); }
 
-TEST_F(OpcDa3, ReadsByAgeAndValueOnlyWritesThroughTheProxiesOutOfProcess) {
+TEST_F(OpcDa3, ReadsWritesAndBrowsingThroughTheProxiesOutOfProcess) {
   server.Reset();
   ComPtr<IOPCServer> remote;
   ASSERT_EQ(CreateServer(remote, CLSCTX_LOCAL_SERVER), S_OK);
