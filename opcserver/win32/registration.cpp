@@ -96,7 +96,8 @@ void DeleteValue(HKEY root, const std::string& path, const char* name) {
   RegCloseKey(key);
 }
 
-constexpr CATID kCategories[] = {CATID_OPCDAServer10, CATID_OPCDAServer20};
+constexpr CATID kCategories[] = {CATID_OPCDAServer10, CATID_OPCDAServer20, CATID_OPCDAServer30};
+constexpr ULONG kCategoryCount = sizeof kCategories / sizeof kCategories[0];
 
 template <typename Use>
 HRESULT WithCategoryManager(Use use) {
@@ -129,7 +130,7 @@ HRESULT RemoveClassEntries(const OpcModule& module) {
   DeleteKey(HKEY_CLASSES_ROOT, module.progId);
 
   const HRESULT result = WithCategoryManager([](ICatRegister& manager) {
-    return manager.UnRegisterClassImplCategories(CLSID_VrtOpcServer, 2, const_cast<CATID*>(kCategories));
+    return manager.UnRegisterClassImplCategories(CLSID_VrtOpcServer, kCategoryCount, const_cast<CATID*>(kCategories));
   });
 
   for (const char* sub : {"\\ProgID", "\\VersionIndependentProgID", "\\NotInsertable", "\\InprocServer32"}) {
@@ -192,16 +193,18 @@ LSTATUS WriteClassEntries(const OpcModule& module, const std::string& modulePath
 
 HRESULT RegisterCategories() {
   return WithCategoryManager([](ICatRegister& manager) {
-    CATEGORYINFO categories[2] = {};
-    categories[0].catid = CATID_OPCDAServer10;
-    categories[0].lcid = 0;
-    wcscpy(categories[0].szDescription, L"OPC Data Access Servers Version 1.0");
-    categories[1].catid = CATID_OPCDAServer20;
-    categories[1].lcid = 0;
-    wcscpy(categories[1].szDescription, L"OPC Data Access Servers Version 2.0");
-    const HRESULT described = manager.RegisterCategories(2, categories);
+    static const wchar_t* const kDescriptions[kCategoryCount] = {L"OPC Data Access Servers Version 1.0",
+                                                                 L"OPC Data Access Servers Version 2.0",
+                                                                 L"OPC Data Access Servers Version 3.0"};
+    CATEGORYINFO categories[kCategoryCount] = {};
+    for (ULONG k = 0; k < kCategoryCount; ++k) {
+      categories[k].catid = kCategories[k];
+      categories[k].lcid = 0;
+      wcscpy(categories[k].szDescription, kDescriptions[k]);
+    }
+    const HRESULT described = manager.RegisterCategories(kCategoryCount, categories);
     if (FAILED(described)) return described;
-    return manager.RegisterClassImplCategories(CLSID_VrtOpcServer, 2, const_cast<CATID*>(kCategories));
+    return manager.RegisterClassImplCategories(CLSID_VrtOpcServer, kCategoryCount, const_cast<CATID*>(kCategories));
   });
 }
 

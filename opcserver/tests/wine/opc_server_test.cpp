@@ -83,12 +83,14 @@ TEST(OpcRegistration, RegistrationWritesEveryEntryKeepsChangedSettingsAndUnregis
   EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, kAppIdKey, ""), kDescription);
   EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, kAppIdKey, "DllSurrogate"), "");
   EXPECT_EQ(ReadCount(HKEY_CLASSES_ROOT, kAppIdKey, "AuthenticationLevel"), 0u);
-  // Both categories, through the system's component categories manager.
-  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, std::string(kClsidKey) +
-                                                        "\\Implemented Categories\\{63D5F430-CFE4-11D1-B2C8-0060083BA1FB}"));
-  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, std::string(kClsidKey) +
-                                                        "\\Implemented Categories\\{63D5F432-CFE4-11D1-B2C8-0060083BA1FB}"));
-  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "Component Categories\\{63D5F432-CFE4-11D1-B2C8-0060083BA1FB}"));
+  // The DA 1.0, 2.0 and 3.0 categories, through the system's component
+  // categories manager.
+  for (const char* category : {"{63D5F430-CFE4-11D1-B2C8-0060083BA1FB}", "{63D5F432-CFE4-11D1-B2C8-0060083BA1FB}",
+                               "{CC603642-66D7-48F1-B69A-B625E73652D7}"}) {
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, std::string(kClsidKey) + "\\Implemented Categories\\" + category))
+        << category;
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, std::string("Component Categories\\") + category)) << category;
+  }
   // The settings, as the built-in defaults.
   EXPECT_EQ(ReadCount(HKEY_LOCAL_MACHINE, kServerDefaultsKey, "ThreadSleepTime"), 100u);
   EXPECT_EQ(ReadCount(HKEY_LOCAL_MACHINE, kServerDefaultsKey, "ThreadPriority"), 7u);
