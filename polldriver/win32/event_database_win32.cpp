@@ -147,8 +147,13 @@ void EventDatabase::Stop() {
 // the queue locks itself for each look.
 void EventDatabase::Run() {
   while (!stopping_) {
-    const std::optional<std::uint64_t> wait = writer_.Work(SteadyMs());
+    std::optional<std::uint64_t> wait = writer_.Work(SteadyMs());
     if (stopping_) break;
+#if defined(VRT_BENCH_WRITER_WAITS_FOR_WAKEUPS)
+    // The writer as it was: it looks again only when an event or the
+    // periodic kick wakes it.
+    if (wait && *wait > 0) wait.reset();
+#endif
     if (wait && *wait == 0) continue;
     WaitForSingleObject(semaphore_, wait ? static_cast<DWORD>(*wait) : INFINITE);
   }

@@ -15,7 +15,11 @@ std::string HostPathForWindows(const std::string& hostPath) {
 }
 
 bool PgCluster::Run(const std::string& command, const std::string& arguments, std::chrono::milliseconds timeout) {
-  const std::string done = directory_ + "/done-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++runs_);
+  // Unique across Wine prefixes too, whose process ids repeat each other's.
+  LARGE_INTEGER counter{};
+  QueryPerformanceCounter(&counter);
+  const std::string done = directory_ + "/done-" + std::to_string(GetCurrentProcessId()) + "-" +
+                           std::to_string(counter.QuadPart) + "-" + std::to_string(++runs_);
   const std::string doneWindows = HostPathForWindows(done);
   DeleteFileA(doneWindows.c_str());
   std::string line = "pg-cluster --done " + done + " " + command + " " + directory_ + " " + arguments;

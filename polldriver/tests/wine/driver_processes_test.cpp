@@ -6,6 +6,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -195,7 +196,7 @@ class RecorderRun : public DriverProcesses {
     DitPollRecord events = testing::SamplePollRecord(0, 14, kDataDigital, kExceptionDisabled, kPollKindEvent);
     events.pollTime = 10;
     DitPollRecord inputs = testing::SamplePollRecord(32, 32, kDataUnsigned);  // codes 1..512
-    DitDeviceSource recorder = testing::SampleDevice("EVR1", 7, {events, inputs});
+    DitDeviceSource recorder = testing::SampleDevice(recorderName.c_str(), 7, {events, inputs});
     recorder.record.hardwareType = kHardwareEVR420;
     DitConfiguration configuration;
     configuration.channels.push_back(testing::SampleChannel(0, {recorder}));
@@ -221,6 +222,8 @@ class RecorderRun : public DriverProcesses {
       ASSERT_TRUE(answer.empty() || answer[0].rfind("ERR", 0) != 0) << answer[0];
     }
   }
+
+  std::string recorderName = "EVR1";
 
   std::vector<std::string> CsvRows(const std::string& name = "VRT_LOG20240502.TXT") {
     std::ifstream file(directory + "\\LOGDATA\\" + name);
@@ -317,7 +320,9 @@ class PostgresRun : public RecorderRun {
   void Start(const std::string& moreSettings = "", const std::string& timeStampType = "TEXT") {
     StartRecorder("VRTPG", "UID=vrt\r\nPWD=vrtevents\r\n" + moreSettings, "F");
     ASSERT_TRUE(cluster.Restart());
-    ASSERT_TRUE(cluster.MakeTable(timeStampType));
+    if (!timeStampType.empty()) {
+      ASSERT_TRUE(cluster.MakeTable(timeStampType));
+    }
   }
 
   static std::vector<std::string> Rows(const std::string& query) {
@@ -424,6 +429,23 @@ TEST_F(PostgresRun, AServerKilledMidBurstGetsEveryRowOnceAfterItsRestart) {
   ExpectBurst(300);
   EXPECT_EQ(Logged("Event database lost"), 1);
   EXPECT_EQ(Logged("Event database back after"), 1);
+}
+
+// One of two plant nodes logging into the same table at once, each a driver
+// in a Wine prefix of its own with its own simulator and configuration:
+// polldriver/tests/wine/two-plant-nodes runs it twice side by side, with
+// VRT_PLANT_NODE naming the node's recorder, on a table it made.
+TEST_F(PostgresRun, OnePlantNodeOfTwoLogsEveryEventOnceBesideTheOther) {
+  const char* node = std::getenv("VRT_PLANT_NODE");
+  if (node == nullptr) GTEST_SKIP() << "run by two-plant-nodes";
+  recorderName = node;
+  Start("", "");
+  QueueBurst(300);
+  EXPECT_TRUE(WaitFor([&] { return CsvRows().size() == 301; }, 60s)) << CsvRows().size();
+  const std::string mine = "SELECT EVENT FROM EVENTS WHERE IO_ADDR LIKE '" + recorderName + ":%' ORDER BY COMMITTED";
+  EXPECT_TRUE(WaitFor([&] { return Rows(mine).size() >= 300; }, 30s)) << Rows(mine).size();
+  EXPECT_EQ(Rows(mine), Codes(1, 300));
+  EXPECT_EQ(CsvCodes(), Codes(1, 300));
 }
 
 // A TIME_STAMP column of type timestamp reads day-first stamps month first:
