@@ -50,11 +50,23 @@ std::string EventLineText(const std::string& ioAddress, const SoeEventRecord& ev
   return "Event " + ioAddress + "=" + std::to_string(event.state) + " " + timeStamp + tail;
 }
 
-std::string CsvFileName(const LoggingSettings& settings, const SoeEventRecord& event) {
-  char name[32];
-  std::snprintf(name, sizeof name, "\\VRT_LOG%04u%02u%02u.TXT", static_cast<unsigned>(event.year),
+namespace {
+
+std::string DayFileName(const LoggingSettings& settings, const char* prefix, const SoeEventRecord& event) {
+  char name[40];
+  std::snprintf(name, sizeof name, "\\%s%04u%02u%02u.TXT", prefix, static_cast<unsigned>(event.year),
                 static_cast<unsigned>(event.month), static_cast<unsigned>(event.day));
   return settings.logDataPath + name;
+}
+
+}  // namespace
+
+std::string CsvFileName(const LoggingSettings& settings, const SoeEventRecord& event) {
+  return DayFileName(settings, "VRT_LOG", event);
+}
+
+std::string RejectedRowsFileName(const LoggingSettings& settings, const SoeEventRecord& event) {
+  return DayFileName(settings, "VRT_REJ", event);
 }
 
 std::string CsvRow(const std::string& ioAddress, const std::string& timeStamp, const SoeEventRecord& event) {
@@ -84,27 +96,27 @@ std::string InsertStatement(const std::string& ioAddress, const std::string& tim
   return "INSERT INTO EVENTS VALUES ('" + Quoted(ioAddress) + "','" + Quoted(timeStamp) + numbers;
 }
 
-bool SqlQueue::Push(std::string statement) {
+bool SqlQueue::Push(QueuedRow row) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (statements_.size() >= capacity_) return false;
-  statements_.push_back(std::move(statement));
+  if (rows_.size() >= capacity_) return false;
+  rows_.push_back(std::move(row));
   return true;
 }
 
-std::optional<std::string> SqlQueue::Front() const {
+std::optional<QueuedRow> SqlQueue::Front() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (statements_.empty()) return std::nullopt;
-  return statements_.front();
+  if (rows_.empty()) return std::nullopt;
+  return rows_.front();
 }
 
 void SqlQueue::Pop() {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!statements_.empty()) statements_.pop_front();
+  if (!rows_.empty()) rows_.pop_front();
 }
 
 std::size_t SqlQueue::Size() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return statements_.size();
+  return rows_.size();
 }
 
 void EventLogger::EventLine(const DitDevice& device, const SoeEventRecord& event) {
@@ -124,7 +136,9 @@ void EventLogger::EventLine(const DitDevice& device, const SoeEventRecord& event
   }
   if (!settings_.odbcEnabled || database_ == nullptr) return;
   const std::string statement = InsertStatement(address, stamp, event);
-  if (!database_->Push(statement)) {
+  std::string row = CsvRow(address, stamp, event);
+  row.resize(row.size() - 2);  // the line end
+  if (!database_->Push(QueuedRow{statement, std::move(row), RejectedRowsFileName(settings_, event)})) {
     // The writer is far behind: say which row the database will miss.
     LogMessage(kAttrError, "Event not queued for the database: %s", statement.c_str());
     return;

@@ -57,24 +57,40 @@ std::string CsvRow(const std::string& ioAddress, const std::string& timeStamp, c
 // doubled, so that no name can end the text early.
 std::string InsertStatement(const std::string& ioAddress, const std::string& timeStamp, const SoeEventRecord& event);
 
+// The day's file of rows the database refused, beside its CSV file:
+// "%s\VRT_REJ%04u%02u%02u.TXT".
+std::string RejectedRowsFileName(const LoggingSettings& settings, const SoeEventRecord& event);
+// Its first line: the CSV columns, the SQLSTATE and the database's own words.
+inline constexpr const char* kRejectedRowsHeader = "IO_ADDR,TIME_STAMP,MILLI,EVENT,VALUE,SQLSTATE,ERROR\r\n";
+
+// One event on its way to the database: the statement, and where the row
+// goes whole (as in the CSV file) if the database refuses it for good.
+struct QueuedRow {
+  std::string statement;
+  std::string csvRow;        // without its line end
+  std::string rejectedFile;  // empty: nowhere (the row is reported only)
+};
+
 // Statements waiting for the database writer. Nothing is ever overwritten
 // or cut: statements are kept whole, in order, up to `capacity`; a
 // statement that does not fit is refused (and the caller reports it).
+// One mutex guards the deque; nothing else is called while it is held.
 class SqlQueue {
  public:
   static constexpr std::size_t kDefaultCapacity = 100000;
   explicit SqlQueue(std::size_t capacity = kDefaultCapacity) : capacity_(capacity) {}
 
-  bool Push(std::string statement);
-  // The statement at the head, left in place until Pop (a failed statement
-  // is tried again at the next wake-up).
-  std::optional<std::string> Front() const;
+  bool Push(QueuedRow row);
+  bool Push(std::string statement) { return Push(QueuedRow{std::move(statement), {}, {}}); }
+  // The row at the head, left in place until Pop (a failed statement is
+  // tried again).
+  std::optional<QueuedRow> Front() const;
   void Pop();
   std::size_t Size() const;
 
  private:
   mutable std::mutex mutex_;
-  std::deque<std::string> statements_;
+  std::deque<QueuedRow> rows_;
   std::size_t capacity_;
 };
 

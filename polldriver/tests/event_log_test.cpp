@@ -6,6 +6,7 @@
 
 #include "captured_log.h"
 #include "event_log.h"
+#include "memory_files.h"
 
 namespace vrt {
 namespace {
@@ -89,10 +90,10 @@ TEST(SqlQueue, KeepsStatementsWholeInOrderAndRefusesBeyondItsCapacity) {
   EXPECT_TRUE(queue.Push(longStatement));
   EXPECT_TRUE(queue.Push("three"));
   EXPECT_FALSE(queue.Push("four"));  // refused, never overwriting
-  EXPECT_EQ(queue.Front(), "one");
-  EXPECT_EQ(queue.Front(), "one");  // stays until written
+  EXPECT_EQ(queue.Front()->statement, "one");
+  EXPECT_EQ(queue.Front()->statement, "one");  // stays until written
   queue.Pop();
-  EXPECT_EQ(queue.Front(), longStatement);
+  EXPECT_EQ(queue.Front()->statement, longStatement);
   queue.Pop();
   queue.Pop();
   EXPECT_FALSE(queue.Front());
@@ -108,8 +109,8 @@ TEST(SqlQueue, APollThreadAndAWriterLoseNothing) {
   });
   int next = 0;
   while (next < kStatements) {
-    if (auto statement = queue.Front()) {
-      ASSERT_EQ(*statement, std::to_string(next));
+    if (auto row = queue.Front()) {
+      ASSERT_EQ(row->statement, std::to_string(next));
       queue.Pop();
       ++next;
     }
@@ -124,20 +125,7 @@ TEST(SqlQueue, APollThreadAndAWriterLoseNothing) {
 namespace vrt {
 namespace {
 
-class FakeOutput final : public EventLogOutput {
- public:
-  Append AppendToFile(const std::string& path, const std::string& header, const std::string& row) override {
-    if (failing) return Append::kFailed;
-    const bool created = !files.contains(path);
-    if (created) files[path] = header;
-    files[path] += row;
-    return created ? Append::kCreated : Append::kAppended;
-  }
-  void WakeWriter() override { ++wakes; }
-  std::map<std::string, std::string> files;
-  bool failing = false;
-  int wakes = 0;
-};
+using FakeOutput = testing::MemoryFiles;
 
 DitDevice Pumps() {
   DitDevice device{};
@@ -170,6 +158,11 @@ TEST(EventLogger, EveryEventIsAMessageAndWithLoggingARowInItsDaysFileAndAStateme
             std::string(kCsvHeader) + "PUMPS:DIT:34:0,03/06/2005 14:05:09,123,33,1\r\n");
   EXPECT_EQ(queue.Size(), 3u);
   EXPECT_EQ(output.wakes, 3);
+  // Each row knows where it goes whole if the database refuses it: beside
+  // its own day's file.
+  queue.Pop();
+  EXPECT_EQ(queue.Front()->csvRow, "PUMPS:DIT:34:0,03/06/2005 14:05:09,123,33,1");
+  EXPECT_EQ(queue.Front()->rejectedFile, "D:\\LOG\\VRT_REJ20050306.TXT");
 }
 
 TEST(EventLogger, WithoutLoggingOnlyTheMessageAndAFailedFileStopsTheRow) {

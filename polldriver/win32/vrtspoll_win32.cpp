@@ -44,7 +44,7 @@ class Win32DriverSystem final : public DriverSystem {
     ProfileSettings source(kLoggingSettingsFile);
     const LoggingSettings settings = ReadLoggingSettings(source);
     if (settings.loggingEnabled && settings.odbcEnabled) {
-      database_ = std::make_unique<EventDatabase>(settings, queue_);
+      database_ = std::make_unique<EventDatabase>(settings, queue_, output_);
       database_->Start();
     }
     output_.database = database_.get();

@@ -19,8 +19,11 @@
 // The driver's memory and descriptors are sampled from outside, by ./soak
 // (Wine keeps a process's handles in its server, where no call reaches).
 //
-//   soak.exe [--minutes M] [--seed S] [--no-restarts] [--sim-log]
-//                                        (ODBCINI names the data source VRTSOAK)
+//   soak.exe [--minutes M] [--seed S] [--no-restarts] [--sim-log] [--postgres DIR]
+//                                        (ODBCINI names the data source VRTSOAK;
+//                                        with --postgres, the cluster of
+//                                        tools/pgcluster in the host's DIR,
+//                                        stopped and killed in turn every 40 s)
 // --sim-log keeps every frame the simulator sees and sends, and its faults,
 // in SIM_LOG.TXT beside the driver's log (some 2 MB a minute).
 #include <windows.h>
@@ -50,6 +53,7 @@
 #include "stress_client_win32.h"
 #include "probe_process.h"
 #include "sample_configuration.h"
+#include "pg_cluster.h"
 #include "sql_rows.h"
 #include "shared_access.h"
 #include "vrtstsr.h"
@@ -70,6 +74,9 @@ constexpr const char* kNetwork = R"({ "control_port": 5879, "cards": [
   { "card": 3, "port": 5873, "stations": [ { "station": 7, "type": "EVR420" } ] }
 ] })";
 constexpr const char* kDataSource = "VRTSOAK";
+// The soak's look at the table: the driver's own data source, or with
+// PostgreSQL the one that carries user and password.
+std::string checkSource = kDataSource;
 constexpr std::uint64_t kStallLimit = 5000;
 
 std::vector<std::uint8_t> PlantImage() {
@@ -107,7 +114,7 @@ std::vector<std::uint8_t> PlantImage() {
 
 // Runs statements on the soak's data source; the rows of the last one.
 std::vector<std::string> Sql(const std::vector<std::string>& statements) {
-  return vrt::testing::SqlRows(kDataSource, statements, 2, "|");
+  return vrt::testing::SqlRows(checkSource.c_str(), statements, 2, "|");
 }
 
 // Keeps the OPC subscription's latest value per client handle.
@@ -164,8 +171,8 @@ std::streamoff FileSize(const std::string& path) {
 
 class Soak {
  public:
-  Soak(double minutes, unsigned seed, bool restarts, bool simulatorLog)
-      : minutes_(minutes), restarts_enabled_(restarts), random_(seed) {
+  Soak(double minutes, unsigned seed, bool restarts, bool simulatorLog, vrt::testing::PgCluster* postgres)
+      : minutes_(minutes), restarts_enabled_(restarts), random_(seed), postgres_(postgres) {
     if (simulatorLog) {
       simulatorLog_ = session_.directory + "\\SIM_LOG.TXT";
       DeleteFileA(simulatorLog_.c_str());
@@ -181,11 +188,15 @@ class Soak {
     DeleteFileA((session_.directory + "\\VRT_LOG.TXT").c_str());
     std::ofstream(session_.directory + "\\VRT.INI", std::ios::trunc)
         << "[LOGGING]\r\nLogging_enabled=1\r\nLOGDATA_PATH=.\\LOGDATA\r\nMSec_included=1\r\nODBC_enabled=1\r\nDSN="
-        << kDataSource << "\r\n";
-    const auto created = Sql({"DROP TABLE IF EXISTS EVENTS",
-                              "CREATE TABLE EVENTS (IO_ADDR TEXT, TIME_STAMP TEXT, MILLI INTEGER, EVENT INTEGER, "
-                              "VALUE INTEGER)"});
-    if (!created.empty()) return Fail("the data source " + std::string(kDataSource) + " cannot be used");
+        << kDataSource << "\r\n" << (postgres_ ? "UID=vrt\r\nPWD=vrtevents\r\n" : "");
+    if (postgres_) {
+      if (!postgres_->MakeTable()) return Fail("the PostgreSQL cluster cannot be used");
+    } else {
+      const auto created = Sql({"DROP TABLE IF EXISTS EVENTS",
+                                "CREATE TABLE EVENTS (IO_ADDR TEXT, TIME_STAMP TEXT, MILLI INTEGER, EVENT INTEGER, "
+                                "VALUE INTEGER)"});
+      if (!created.empty()) return Fail("the data source " + std::string(kDataSource) + " cannot be used");
+    }
     session_.driver = session_.StartDriver("F");
     if (session_.block == nullptr) return Fail("the driver did not start");
 
@@ -202,7 +213,23 @@ class Soak {
     const auto start = Clock::now();
     const auto end = start + std::chrono::duration<double, std::ratio<60>>(minutes_);
     auto nextRestart = start + 45s;
+    auto nextServerFault = start + 20s;
+    bool serverDown = false;
+    Clock::time_point serverBack = start;
     while (Clock::now() < end) {
+      // The database server: stopped for 10 s or killed and started 3 s
+      // later, in turn, every 40 s.
+      if (postgres_ && serverDown && Clock::now() >= serverBack) {
+        if (!postgres_->Restart()) return Fail("the PostgreSQL server did not start again");
+        serverDown = false;
+        nextServerFault = Clock::now() + 40s;
+      } else if (postgres_ && !serverDown && Clock::now() >= nextServerFault) {
+        const bool kill = (serverStops_ + serverKills_) % 2 == 1;
+        if (!(kill ? postgres_->Kill() : postgres_->Stop("fast"))) return Fail("the PostgreSQL server did not stop");
+        ++(kill ? serverKills_ : serverStops_);
+        serverDown = true;
+        serverBack = Clock::now() + (kill ? 3s : 10s);
+      }
       const int action = Pick(0, 99);
       if (action < 45) {
         InjectFault();
@@ -217,6 +244,8 @@ class Soak {
       Sleep(static_cast<DWORD>(Pick(100, 400)));
     }
     watch.join();
+    if (postgres_ && serverDown && !postgres_->Restart()) return Fail("the PostgreSQL server did not start again");
+    if (postgres_) std::printf("soak: PostgreSQL stopped %d times, killed %d times\n", serverStops_, serverKills_);
     return Settle();
   }
 
@@ -409,7 +438,7 @@ class Soak {
     check(vrt::SharedLoad(session_.block->AliveCount) != alive, "the driver's cycles moving");
 
     // Events: every one sent exactly once in the CSV file and the database.
-    Sleep(3000);  // the database writer's queue
+    Sleep(postgres_ ? 12000 : 3000);  // the database writer's queue (after a server's return: its back-off)
     std::multiset<std::string> csv;
     std::istringstream rows(FileText(CsvPath()));
     for (std::string row; std::getline(rows, row);) {
@@ -519,6 +548,9 @@ class Soak {
   long writesRefused = 0;
   long writesLost = 0;
   int restarts_ = 0;
+  vrt::testing::PgCluster* postgres_;
+  int serverStops_ = 0;
+  int serverKills_ = 0;
 };
 
 }  // namespace
@@ -527,6 +559,7 @@ int main(int argc, char** argv) {
   double minutes = 1.0;
   unsigned seed = static_cast<unsigned>(GetTickCount());
   bool restarts = true, simulatorLog = false;
+  std::unique_ptr<vrt::testing::PgCluster> postgres;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--no-restarts") == 0) restarts = false;
     if (std::strcmp(argv[i], "--sim-log") == 0) simulatorLog = true;
@@ -534,9 +567,13 @@ int main(int argc, char** argv) {
   for (int i = 1; i + 1 < argc; ++i) {
     if (std::strcmp(argv[i], "--minutes") == 0) minutes = std::atof(argv[i + 1]);
     if (std::strcmp(argv[i], "--seed") == 0) seed = static_cast<unsigned>(std::strtoul(argv[i + 1], nullptr, 10));
+    if (std::strcmp(argv[i], "--postgres") == 0) {
+      postgres = std::make_unique<vrt::testing::PgCluster>(VRT_PG_CLUSTER_SCRIPT, argv[i + 1]);
+      checkSource = std::string(kDataSource) + "CHECK";
+    }
   }
   std::printf("soak: seed %u\n", seed);
   vrt::testing::ComApartment apartment;
-  Soak soak(minutes, seed, restarts, simulatorLog);
+  Soak soak(minutes, seed, restarts, simulatorLog, postgres.get());
   return soak.Run();
 }

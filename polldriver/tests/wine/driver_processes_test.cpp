@@ -6,15 +6,18 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "dit_codes.h"
 #include "dit_mapping.h"
 #include "dit_writer.h"
 #include "driver_session.h"
-#include "sql_rows.h"
+#include "pg_cluster.h"
 #include "probe_process.h"
+#include "sql_rows.h"
 #include "sample_configuration.h"
 #include "shared_access.h"
 #include "simulator_session.h"
@@ -183,17 +186,17 @@ TEST_F(DriverProcesses, WithTheConsolePausedTheRingAndTheLogFileStillFill) {
 }
 
 // An event recorder on card 1 (station 7) with a data record over
-// addresses 32..47, logging to .\\LOGDATA and, with a data source, to it.
+// addresses 32..63, logging to .\\LOGDATA and, with a data source, to it.
 class RecorderRun : public DriverProcesses {
  protected:
-  void StartRecorder(const std::string& dataSource, const std::string& moreSettings = "") {
+  void StartRecorder(const std::string& dataSource, const std::string& moreSettings = "", const std::string& driverArguments = "") {
     session.UseNetwork(R"({ "control_port": 0, "cards": [
       { "card": 1, "port": 0, "stations": [ { "station": 7, "type": "EVR420" } ] } ] })", {1});
     ASSERT_TRUE(simulator->Ready());
     DitPollRecord events = testing::SamplePollRecord(0, 14, kDataDigital, kExceptionDisabled, kPollKindEvent);
     events.pollTime = 10;
-    DitPollRecord inputs = testing::SamplePollRecord(32, 16, kDataUnsigned);
-    DitDeviceSource recorder = testing::SampleDevice("EVR1", 7, {events, inputs});
+    DitPollRecord inputs = testing::SamplePollRecord(32, 32, kDataUnsigned);  // codes 1..512
+    DitDeviceSource recorder = testing::SampleDevice(recorderName.c_str(), 7, {events, inputs});
     recorder.record.hardwareType = kHardwareEVR420;
     DitConfiguration configuration;
     configuration.channels.push_back(testing::SampleChannel(0, {recorder}));
@@ -203,24 +206,27 @@ class RecorderRun : public DriverProcesses {
     std::ofstream(directory + "\\VRT.INI", std::ios::trunc)
         << "[LOGGING]\r\nLogging_enabled=1\r\nLOGDATA_PATH=.\\LOGDATA\r\nODBC_enabled=1\r\nDSN=" << dataSource << "\r\n"
         << moreSettings;
-    if (!dataSource.empty()) {
+    if (dataSource == "VRTTEST") {
       Sql({"DROP TABLE IF EXISTS EVENTS",
            "CREATE TABLE EVENTS (IO_ADDR TEXT, TIME_STAMP TEXT, MILLI INTEGER, EVENT INTEGER, VALUE INTEGER)"});
     }
-    driver = StartDriver();
+    driver = StartDriver(driverArguments);
   }
 
-  // Queues events of codes first..last (inputs went to 1) on 2 May 2024.
-  void QueueEvents(int first, int last) {
+  // Queues events of codes first..last (inputs went to 1) on 2 May 2024 or
+  // another day.
+  void QueueEvents(int first, int last, const std::string& day = "2024-05-02") {
     for (int code = first; code <= last; ++code) {
-      const std::vector<std::string> answer =
-          simulator->Command("event 1 7 " + std::to_string(code) + " 1 2024-05-02 10:00:00." + std::to_string(100 + code % 800));
+      const std::vector<std::string> answer = simulator->Command("event 1 7 " + std::to_string(code) + " 1 " + day +
+                                                                 " 10:00:00." + std::to_string(100 + code % 800));
       ASSERT_TRUE(answer.empty() || answer[0].rfind("ERR", 0) != 0) << answer[0];
     }
   }
 
-  std::vector<std::string> CsvRows() {
-    std::ifstream file(directory + "\\LOGDATA\\VRT_LOG20240502.TXT");
+  std::string recorderName = "EVR1";
+
+  std::vector<std::string> CsvRows(const std::string& name = "VRT_LOG20240502.TXT") {
+    std::ifstream file(directory + "\\LOGDATA\\" + name);
     std::vector<std::string> rows;
     std::string line;
     while (std::getline(file, line)) rows.push_back(line);
@@ -301,6 +307,170 @@ TEST_F(RecorderRun, AnEmptyDataSourceNameIsReportedAndTheFilesStillFill) {
   }, 10s));
   QueueEvents(1, 3);
   EXPECT_TRUE(WaitFor([&] { return CsvRows().size() == 4; }, 20s)) << CsvRows().size();
+}
+
+// The plant's shared PostgreSQL server: a private cluster of the build tree
+// (data source VRTPG; VRTPGCHECK for the test's own look at the table),
+// stopped, killed and refusing rows while events arrive. Every event must
+// be in the table exactly once and in order, and in the day's CSV file.
+class PostgresRun : public RecorderRun {
+ protected:
+  // The driver on the recorder, then the server (up again, in case a
+  // failed test left it down) with a new table.
+  void Start(const std::string& moreSettings = "", const std::string& timeStampType = "TEXT") {
+    StartRecorder("VRTPG", "UID=vrt\r\nPWD=vrtevents\r\n" + moreSettings, "F");
+    ASSERT_TRUE(cluster.Restart());
+    if (!timeStampType.empty()) {
+      ASSERT_TRUE(cluster.MakeTable(timeStampType));
+    }
+  }
+
+  static std::vector<std::string> Rows(const std::string& query) {
+    return testing::SqlRows("VRTPGCHECK", {query}, 1, ",");
+  }
+  static long Count() {
+    const std::vector<std::string> rows = Rows("SELECT COUNT(*) FROM EVENTS");
+    return rows.size() == 1 ? std::atol(rows[0].c_str()) : -1;
+  }
+  // The server's clock, in seconds.
+  static double ServerNow() {
+    const std::vector<std::string> rows = Rows("SELECT EXTRACT(EPOCH FROM clock_timestamp())");
+    return rows.size() == 1 ? std::atof(rows[0].c_str()) : 0;
+  }
+  static std::vector<std::string> Codes(int first, int last) {
+    std::vector<std::string> codes;
+    for (int code = first; code <= last; ++code) codes.push_back(std::to_string(code));
+    return codes;
+  }
+  // The event codes of a day's CSV rows, in their order.
+  std::vector<std::string> CsvCodes(const std::string& name = "VRT_LOG20240502.TXT") {
+    std::vector<std::string> codes;
+    for (const std::string& row : CsvRows(name)) {
+      std::vector<std::string> fields;
+      std::stringstream split(row);
+      for (std::string field; std::getline(split, field, ',');) fields.push_back(field);
+      if (fields.size() >= 4 && fields[3] != "EVENT") codes.push_back(fields[3]);
+    }
+    return codes;
+  }
+  // The messages of the driver's log file that start with `start`.
+  std::vector<std::string> LoggedMessages(const std::string& start) {
+    std::ifstream log(directory + "\\VRT_LOG.TXT");
+    std::vector<std::string> messages;
+    for (std::string line; std::getline(log, line);) {
+      const std::size_t bar = line.find('|');
+      if (bar != std::string::npos && line.compare(bar + 1, start.size(), start) == 0) {
+        messages.push_back(line.substr(bar + 1));
+      }
+    }
+    return messages;
+  }
+  int Logged(const std::string& start) { return static_cast<int>(LoggedMessages(start).size()); }
+
+  // A burst of `events` (1 up to 400): a recorder holds 256, so the second
+  // part is queued while the first drains.
+  void QueueBurst(int events) {
+    QueueEvents(1, std::min(events, 200));
+    if (events <= 200) return;
+    ASSERT_TRUE(WaitFor([&] { return CsvRows().size() > 150; }, 30s)) << CsvRows().size();
+    QueueEvents(201, events);
+  }
+
+  // Every event of the burst once, in the order the recorder sent them.
+  void ExpectBurst(int events) {
+    EXPECT_TRUE(WaitFor([&] { return Count() >= events; }, 30s)) << Count();
+    EXPECT_EQ(Rows("SELECT EVENT FROM EVENTS ORDER BY COMMITTED"), Codes(1, events));
+    EXPECT_EQ(CsvCodes(), Codes(1, events));
+  }
+
+  testing::PgCluster cluster{VRT_PG_CLUSTER_SCRIPT, VRT_PG_CLUSTER_DIR};
+};
+
+TEST_F(PostgresRun, ABurstOfEventsArrivesOnceAndInOrder) {
+  Start();
+  QueueBurst(350);
+  EXPECT_TRUE(WaitFor([&] { return CsvRows().size() == 351; }, 60s)) << CsvRows().size();
+  ExpectBurst(350);
+  EXPECT_EQ(Logged("Event database lost"), 0);
+}
+
+TEST_F(PostgresRun, AServerStoppedMidBurstGetsEveryRowWithinTwoSecondsOfItsReturn) {
+  Start();
+  QueueBurst(350);
+  ASSERT_TRUE(cluster.Stop("fast"));
+  const auto stopped = std::chrono::steady_clock::now();
+  // Ten seconds down, and no new event once it is back.
+  EXPECT_TRUE(WaitFor([&] { return CsvRows().size() == 351; }, 60s)) << CsvRows().size();
+  std::this_thread::sleep_until(stopped + 10s);
+  ASSERT_TRUE(cluster.Restart());
+  const double back = ServerNow();
+  ExpectBurst(350);
+  const std::vector<std::string> last = Rows("SELECT EXTRACT(EPOCH FROM MAX(COMMITTED)) FROM EVENTS");
+  ASSERT_EQ(last.size(), 1u);
+  const double drained = std::atof(last[0].c_str()) - back;
+  EXPECT_LT(drained, 2.0);
+  std::printf("last queued row committed %.2f s after the server was back\n", drained);
+  // One message each way, the first with the server's own words whole
+  // (57P01 "terminating connection due to administrator command", or the
+  // 08S01 of a connection the shutdown closed first, with its hint).
+  const std::vector<std::string> lost = LoggedMessages("Event database lost, rows wait: ");
+  ASSERT_EQ(lost.size(), 1u);
+  EXPECT_GT(lost[0].size(), 100u) << lost[0];
+  EXPECT_EQ(Logged("Event database still away"), 0);
+  EXPECT_EQ(Logged("Event database back after 1"), 1);
+}
+
+TEST_F(PostgresRun, AServerKilledMidBurstGetsEveryRowOnceAfterItsRestart) {
+  Start();
+  QueueBurst(300);
+  ASSERT_TRUE(cluster.Kill());
+  Sleep(3000);
+  ASSERT_TRUE(cluster.Restart());
+  ExpectBurst(300);
+  EXPECT_EQ(Logged("Event database lost"), 1);
+  EXPECT_EQ(Logged("Event database back after"), 1);
+}
+
+// One of two plant nodes logging into the same table at once, each a driver
+// in a Wine prefix of its own with its own simulator and configuration:
+// polldriver/tests/wine/two-plant-nodes runs it twice side by side, with
+// VRT_PLANT_NODE naming the node's recorder, on a table it made.
+TEST_F(PostgresRun, OnePlantNodeOfTwoLogsEveryEventOnceBesideTheOther) {
+  const char* node = std::getenv("VRT_PLANT_NODE");
+  if (node == nullptr) GTEST_SKIP() << "run by two-plant-nodes";
+  recorderName = node;
+  Start("", "");
+  QueueBurst(300);
+  EXPECT_TRUE(WaitFor([&] { return CsvRows().size() == 301; }, 60s)) << CsvRows().size();
+  const std::string mine = "SELECT EVENT FROM EVENTS WHERE IO_ADDR LIKE '" + recorderName + ":%' ORDER BY COMMITTED";
+  EXPECT_TRUE(WaitFor([&] { return Rows(mine).size() >= 300; }, 30s)) << Rows(mine).size();
+  EXPECT_EQ(Rows(mine), Codes(1, 300));
+  EXPECT_EQ(CsvCodes(), Codes(1, 300));
+}
+
+// A TIME_STAMP column of type timestamp reads day-first stamps month first:
+// 13/05/2024 is refused, 02/05/2024 taken (as 5 February).
+TEST_F(PostgresRun, RowsTheTableRefusesAreSetAsideAndTheOthersGoOn) {
+  for (const char* file : {"VRT_LOG20240513.TXT", "VRT_REJ20240513.TXT"}) {
+    DeleteFileA((directory + "\\LOGDATA\\" + file).c_str());
+  }
+  Start("Date_format=1\r\n", "TIMESTAMP");
+  QueueEvents(1, 3);
+  QueueEvents(4, 5, "2024-05-13");
+  QueueEvents(6, 7);
+  EXPECT_TRUE(WaitFor([&] { return Count() == 5; }, 30s)) << Count();
+  EXPECT_EQ(Rows("SELECT EVENT FROM EVENTS ORDER BY COMMITTED"), (std::vector<std::string>{"1", "2", "3", "6", "7"}));
+  EXPECT_EQ(CsvCodes(), (std::vector<std::string>{"1", "2", "3", "6", "7"}));
+  EXPECT_EQ(CsvCodes("VRT_LOG20240513.TXT"), (std::vector<std::string>{"4", "5"}));
+  // The refused rows whole, with the server's reason.
+  const std::vector<std::string> rejected = CsvRows("VRT_REJ20240513.TXT");
+  ASSERT_EQ(rejected.size(), 3u);
+  EXPECT_EQ(rejected[0], "IO_ADDR,TIME_STAMP,MILLI,EVENT,VALUE,SQLSTATE,ERROR");
+  EXPECT_EQ(rejected[1].rfind("EVR1:DIT:32:3,13/05/2024 10:00:00,104,4,1,22008,\"", 0), 0u) << rejected[1];
+  EXPECT_NE(rejected[1].find("out of range"), std::string::npos) << rejected[1];
+  EXPECT_EQ(rejected[2].rfind("EVR1:DIT:32:4,13/05/2024 10:00:00,105,5,1,22008,\"", 0), 0u) << rejected[2];
+  EXPECT_EQ(Logged("Event row refused by the database, kept in .\\LOGDATA\\VRT_REJ20240513.TXT: 22008"), 2);
+  EXPECT_EQ(Logged("Event database lost"), 0);
 }
 
 // An event recorder with a queue of events: they are drained into the image,
