@@ -63,6 +63,10 @@ TEST(CsvFields, SeparatorComesFromTheListSettingOrIsAComma) {
   EXPECT_EQ(SeparatorFromListSetting(std::string()), ',');
   EXPECT_EQ(SeparatorFromListSetting(std::string("\"")), ',');
   EXPECT_EQ(SeparatorFromListSetting(std::string(" ")), ',');
+  // Control characters, DEL included, are no separators; '~' just below DEL is.
+  EXPECT_EQ(SeparatorFromListSetting(std::string("\x1F")), ',');
+  EXPECT_EQ(SeparatorFromListSetting(std::string("\x7F")), ',');
+  EXPECT_EQ(SeparatorFromListSetting(std::string("~")), '~');
 }
 
 TEST(CsvExport, WritesTheTitleAndTheThreeSections) {
@@ -334,6 +338,18 @@ TEST(CsvImport, PollRecordsAreTakenUpToTheImagesLimitAndNoMore) {
   EXPECT_EQ(imported.errors.lines[0], "Line Number " + std::to_string(firstPollLine + kMaxImagePollRecords) +
                                           " : IOREC limit of 10000 reached. Line ignored!");
   EXPECT_EQ(imported.editor.doc.FindDevice("P0")->PollRecords().size(), static_cast<std::size_t>(kPerDevice));
+}
+
+// A channel holds 255 devices: the 255th line is taken, the 256th refused.
+TEST(CsvImport, DevicesAreTakenUpToTheChannelsLimitAndNoMore) {
+  std::string text = std::string(kChannelHeader) + kChannelLine + kDeviceHeader;
+  for (int d = 1; d <= 256; ++d) text += "P" + std::to_string(d) + ",1\n";
+  Imported imported(text);
+  EXPECT_EQ(imported.editor.doc.Channels()[0]->Devices().size(), 255u);
+  EXPECT_EQ(imported.errors.lines,
+            std::vector<std::string>{"Line Number 259 : DEVICE limit of 255 per channel reached. Line ignored!"});
+  EXPECT_NE(imported.editor.doc.FindDevice("P255"), nullptr);
+  EXPECT_EQ(imported.editor.doc.FindDevice("P256"), nullptr);
 }
 
 TEST(CsvImportFile, ErrorsGoToTheErrorFileWhichIsLeftAloneWithoutErrors) {
