@@ -150,6 +150,22 @@ TEST_F(Engine, ARecordWithPollTimeZeroIsReadEveryIdleCycleAndItsValuesLand) {
   EXPECT_EQ(image.Channel(0)->statistics.framesReceived, 9);
 }
 
+// Records due at the same time are read in turn, the scan going on after
+// the record read last, so one that is always due starves no other.
+TEST_F(Engine, RecordsDueTogetherAreReadInTurn) {
+  std::vector<DitPollRecord> records;
+  for (std::uint16_t start : {0x10, 0x20, 0x30}) {
+    records.push_back(SamplePollRecord(start, 1));
+    records.back().pollTime = 0;
+  }
+  Build(records);
+  card.station = AnsweringStation;
+  Cycles(6);
+  std::vector<std::uint8_t> addresses;
+  for (const SentFrame& frame : card.sent) addresses.push_back(frame.bytes[4]);
+  EXPECT_EQ(addresses, (std::vector<std::uint8_t>{0x10, 0x20, 0x30, 0x10, 0x20, 0x30}));
+}
+
 TEST_F(Engine, PollTimesCountInTicks) {
   DitPollRecord record = SamplePollRecord(0, 2);
   record.pollTime = 50;  // half a second
