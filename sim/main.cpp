@@ -57,7 +57,7 @@ void Describe(Simulator& simulator) {
 }
 
 int Usage(const char* message) {
-  std::fprintf(stderr, "tavexsim: %s\nusage: tavexsim [--control PORT] [--log FILE] [--quiet] [--check] NETWORK.json\n"
+  std::fprintf(stderr, "tavexsim: %s\nusage: tavexsim [--control PORT] [--free-ports] [--log FILE] [--quiet] [--check] NETWORK.json\n"
                        "       tavexsim --help\n", message);
   return kExitBadInput;
 }
@@ -69,6 +69,7 @@ int main(int argc, char** argv) {
   std::string logPath;
   bool quiet = false;
   bool checkOnly = false;
+  bool freePorts = false;
   int controlPort = -1;
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
@@ -79,6 +80,8 @@ int main(int argc, char** argv) {
       quiet = true;
     } else if (argument == "--check") {
       checkOnly = true;
+    } else if (argument == "--free-ports") {
+      freePorts = true;
     } else if (argument == "--log" || argument == "--control") {
       if (i + 1 >= argc) return Usage((argument + " needs a value").c_str());
       const std::string value = argv[++i];
@@ -111,6 +114,12 @@ int main(int argc, char** argv) {
     return kExitBadInput;
   }
   if (controlPort >= 0) network.controlPort = controlPort;
+  if (freePorts) {
+    // A second simulator on the same network file (a test beside a running
+    // demo) takes ports nobody holds; the lines below tell which.
+    for (CardSpec& card : network.cards) card.port = 0;
+    if (controlPort < 0) network.controlPort = 0;
+  }
 
   SystemClock clock;
   Simulator simulator(network, clock);

@@ -158,7 +158,7 @@ class Reader {
 
   bool Station(const JsonValue& value, const std::string& path, StationSpec* station) {
     if (!Expect(value, JsonValue::Kind::kObject, path)) return false;
-    if (!OnlyMembers(value, path, {"station", "type", "registers", "clock", "events"})) return false;
+    if (!OnlyMembers(value, path, {"station", "type", "registers", "clock", "events", "moving"})) return false;
     std::int64_t number = 0;
     const JsonValue* stationNumber = value.Find("station");
     if (stationNumber == nullptr) return Fail(value, path, "the member \"station\" (0 to 255) is missing");
@@ -203,6 +203,50 @@ class Reader {
         station->events.push_back(event);
       }
     }
+    if (const JsonValue* moving = value.Find("moving")) {
+      if (!Expect(*moving, JsonValue::Kind::kArray, path + ".moving")) return false;
+      for (std::size_t i = 0; i < moving->items.size(); ++i) {
+        MovingRegister spec;
+        if (!Moving(moving->items[i], path + ".moving[" + std::to_string(i) + "]", &spec)) return false;
+        station->moving.push_back(spec);
+      }
+    }
+    return true;
+  }
+
+  // { "register": R, "kind": "ramp", "low": L, "high": H, "seconds": S },
+  // { "register": R, "kind": "wander", "low": L, "high": H, "step": N } or
+  // { "register": R, "kind": "toggle", "bit": B, "seconds": S }.
+  bool Moving(const JsonValue& value, const std::string& path, MovingRegister* spec) {
+    if (!Expect(value, JsonValue::Kind::kObject, path)) return false;
+    if (!OnlyMembers(value, path, {"register", "kind", "low", "high", "seconds", "step", "bit"})) return false;
+    const JsonValue* kind = value.Find("kind");
+    if (kind == nullptr || kind->kind != JsonValue::Kind::kString ||
+        (kind->text != "ramp" && kind->text != "wander" && kind->text != "toggle")) {
+      return Fail(kind ? *kind : value, path + ".kind", "must be \"ramp\", \"wander\" or \"toggle\"");
+    }
+    spec->kind = kind->text == "ramp"     ? MovingRegister::Kind::kRamp
+                 : kind->text == "wander" ? MovingRegister::Kind::kWander
+                                          : MovingRegister::Kind::kToggle;
+    std::int64_t number = 0;
+    // A member the kind needs must be there; one it does not use is refused.
+    auto member = [&](const char* name, bool needed, std::int64_t low, std::int64_t high, int* out) {
+      const JsonValue* found = value.Find(name);
+      if (found == nullptr) return !needed || Fail(value, path, std::string("the member \"") + name + "\" is missing");
+      if (!needed) return Fail(*found, path + "." + name, "is not used by a " + kind->text);
+      if (!Integer(*found, path + "." + name, low, high, &number)) return false;
+      *out = static_cast<int>(number);
+      return true;
+    };
+    const bool toggle = spec->kind == MovingRegister::Kind::kToggle;
+    const bool wander = spec->kind == MovingRegister::Kind::kWander;
+    if (!member("register", true, 0, kRegisterCount - 1, &spec->address) ||
+        !member("low", !toggle, -32768, 65535, &spec->low) || !member("high", !toggle, -32768, 65535, &spec->high) ||
+        !member("seconds", !wander, 1, 86400, &spec->seconds) || !member("bit", toggle, 0, 15, &spec->bit)) {
+      return false;
+    }
+    if (value.Find("step") != nullptr && !member("step", wander, 1, 65535, &spec->step)) return false;
+    if (!toggle && spec->low > spec->high) return Fail(value, path, "low must not lie above high");
     return true;
   }
 

@@ -34,6 +34,7 @@ struct StationSpec {
   std::vector<std::pair<int, std::uint16_t>> registers;  // address, initial value
   std::optional<CivilTime> clock;
   std::vector<EventSpec> events;
+  std::vector<MovingRegister> moving;
 };
 
 struct CardSpec {

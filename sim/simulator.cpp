@@ -57,6 +57,7 @@ Simulator::Simulator(const NetworkSpec& network, Clock& clock) : clock_(clock), 
     for (const StationSpec& planned : cardSpec.stations) {
       Station station(static_cast<std::uint8_t>(planned.number), static_cast<std::uint16_t>(planned.hardwareType));
       for (const auto& [address, value] : planned.registers) station.SetRegister(address, value);
+      for (const MovingRegister& moving : planned.moving) station.AddMoving(moving);
       if (planned.clock) station.SetClock(*planned.clock, now);
       for (const EventSpec& eventSpec : planned.events) {
         StationEvent event = eventSpec.event;

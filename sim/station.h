@@ -53,6 +53,26 @@ struct StationAnswer {
   std::string note;  // something worth a line in the frame log, or empty
 };
 
+// A register the station moves by itself, so that a demo plant looks alive:
+// a ramp from `low` up to `high` and back over `seconds`; a wander of up to
+// `step` either way each second within low..high; or bit `bit` toggling
+// every `seconds`. Time counts from the station's first request after start;
+// a value written by a client is moved on at the next request.
+struct MovingRegister {
+  enum class Kind { kRamp, kWander, kToggle };
+  Kind kind = Kind::kRamp;
+  int address = 0;
+  int low = 0;
+  int high = 0;
+  int seconds = 1;
+  int step = 1;
+  int bit = 0;
+};
+
+// A wander that was not asked for in a long time moves at most this many
+// seconds' worth of steps at once.
+inline constexpr std::int64_t kMaxWanderCatchUp = 3600;
+
 class Station {
  public:
   Station(std::uint8_t number, std::uint16_t hardwareType);
@@ -86,6 +106,10 @@ class Station {
   // Answers one whole frame addressed to this station.
   StationAnswer Answer(std::span<const std::uint8_t> request, std::int64_t hostLocalMs);
 
+  // Registers that move by themselves; Answer moves them before it answers.
+  void AddMoving(const MovingRegister& moving);
+  void Move(std::int64_t hostLocalMs);
+
   const StationCounters& Counters() const { return counters_; }
 
  private:
@@ -98,8 +122,17 @@ class Station {
                                        const std::optional<StationEvent>& event, std::int64_t hostLocalMs) const;
   std::optional<StationEvent> TakeNextEvent();
 
+  struct Moving {
+    MovingRegister spec;
+    std::int64_t startMs = -1;
+    std::int64_t stepsDone = 0;
+    int value = 0;
+    std::uint32_t random = 0;
+  };
+
   std::uint8_t number_;
   std::uint16_t hardwareType_;
+  std::vector<Moving> moving_;
   std::vector<std::uint16_t> registers_;
   std::int64_t clockOffsetMs_ = 0;
   std::deque<StationEvent> queue_;

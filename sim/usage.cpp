@@ -23,6 +23,9 @@ USAGE
 
 OPTIONS
   --control PORT   control port (overrides "control_port"; 0: any free port)
+  --free-ports     every card and the control port (unless --control
+                   names it) on a free port the system picks, whatever the
+                   file says; the start lines tell which
   --log FILE       also append every log line to FILE
   --quiet          do not print log lines on the console
   --check          read and check the network file, describe it, and exit

@@ -15,6 +15,13 @@ TEST(SendArray, ATwoByteFrameFillsElementsOneThreeAndFive) {
   EXPECT_EQ(elements, (std::vector<std::int32_t>{0, 0x12, 0, 77, 0, 0, 0}));
 }
 
+TEST(SendArray, AHeaderOnlyArrayIsTheTwoByteFrame) {
+  const std::uint8_t frame[] = {0x12, 0x00};
+  const std::vector<std::int32_t> elements = SendArrayFor(frame, 2, 77);
+  EXPECT_EQ(FrameOfSendArray(elements.data(), elements.size()), (std::vector<std::uint8_t>{0x12, 0x00}));
+  EXPECT_TRUE(FrameOfSendArray(elements.data(), 6).empty());
+}
+
 TEST(SendArray, CarriesTheBytesAfterTheCountFromElementSevenWidenedWithTheirSign) {
   const std::uint8_t frame[] = {0x05, 0x03, 0x64, 0x07, 0xF0, 0x80};
   const std::vector<std::int32_t> elements = SendArrayFor(frame, sizeof frame, 1);
@@ -52,6 +59,26 @@ TEST(ReceiveArray, RefusesArraysTooShortOrShorterThanTheirCount) {
   EXPECT_EQ(CopyReceiveArray(shortArray.data(), 10, buffer.data(), &length), kReceiveArrayShorterThanCount);
   EXPECT_EQ(length, 0);
   EXPECT_EQ(buffer[0], 0);  // nothing copied
+}
+
+// Count c needs elements 7 to 7 + c: one short is refused, exactly that many
+// is a frame; count 0 with its command alone in element 7 is the shortest.
+TEST(ReceiveArray, TheArrayMustReachTheLastElementItsCountAnnounces) {
+  std::array<std::uint8_t, 256> buffer{};
+  std::uint16_t length = 99;
+  const std::vector<std::int32_t> exact{0, 0, 0, 9, 0, 5, 0, 0x65, 1, 2, 3, 4, 5};
+  EXPECT_EQ(CopyReceiveArray(exact.data(), 11, buffer.data(), &length), kReceiveArrayShorterThanCount);
+  EXPECT_EQ(length, 0);
+  EXPECT_EQ(CopyReceiveArray(exact.data(), 12, buffer.data(), &length), kReceiveOk);
+  EXPECT_EQ(length, 8);
+  EXPECT_EQ(buffer[7], 5);
+
+  const std::uint8_t acknowledgement[] = {0x05, 0x00, 0x67};
+  const std::vector<std::int32_t> shortest = ReceiveArrayFor(acknowledgement, sizeof acknowledgement);
+  ASSERT_EQ(shortest.size(), 8u);
+  EXPECT_EQ(CopyReceiveArray(shortest.data(), 7, buffer.data(), &length), kReceiveOk);
+  EXPECT_EQ(length, 3);
+  EXPECT_TRUE(std::equal(acknowledgement, acknowledgement + 3, buffer.begin()));
 }
 
 TEST(ReceiveArray, AnArrayTooLongForTheBufferIsRefusedWithNothingWrittenPastIt) {

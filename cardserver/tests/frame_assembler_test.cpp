@@ -51,7 +51,9 @@ TEST(Endpoint, ParsesHostAndPortAndRefusesTheRest) {
   ASSERT_TRUE(ParseEndpoint("rack-7.plant:70", &endpoint));
   EXPECT_EQ(endpoint.host, "rack-7.plant");
   for (const char* bad : {"", "127.0.0.1", ":5820", "host:", "host:0", "host:65536", "host:12a", "a b:1",
-                          "host:1234567"}) {
+                          "host:1234567", "host:065536",
+                          // 2^64 + 5: a number this long must not wrap around to port 5
+                          "host:18446744073709551621"}) {
     EXPECT_FALSE(ParseEndpoint(bad, &endpoint)) << bad;
   }
   EXPECT_EQ(DefaultEndpoint(3).port, 5823);

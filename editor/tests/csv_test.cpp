@@ -63,6 +63,10 @@ TEST(CsvFields, SeparatorComesFromTheListSettingOrIsAComma) {
   EXPECT_EQ(SeparatorFromListSetting(std::string()), ',');
   EXPECT_EQ(SeparatorFromListSetting(std::string("\"")), ',');
   EXPECT_EQ(SeparatorFromListSetting(std::string(" ")), ',');
+  // Control characters, DEL included, are no separators; '~' just below DEL is.
+  EXPECT_EQ(SeparatorFromListSetting(std::string("\x1F")), ',');
+  EXPECT_EQ(SeparatorFromListSetting(std::string("\x7F")), ',');
+  EXPECT_EQ(SeparatorFromListSetting(std::string("~")), '~');
 }
 
 TEST(CsvExport, WritesTheTitleAndTheThreeSections) {
@@ -94,6 +98,20 @@ TEST(CsvExport, TitleLineTellsTheLocalTimeInTwelveHours) {
   EXPECT_EQ(CsvTitleLine(time), "[ VRT  , Sunday January 03 2027, 01:05 PM ]");
   time.tm_hour = 0;
   EXPECT_EQ(CsvTitleLine(time), "[ VRT  , Sunday January 03 2027, 12:05 AM ]");
+}
+
+// Around noon and midnight: 00:xx is 12 AM, 12:xx is 12 PM.
+TEST(CsvExport, TitleLineAroundNoonAndMidnight) {
+  std::tm time{};
+  time.tm_year = 2027 - 1900;
+  time.tm_mday = 3;
+  time.tm_min = 59;
+  const std::pair<int, const char*> hours[] = {{23, "11:59 PM"}, {0, "12:59 AM"}, {1, "01:59 AM"},
+                                               {11, "11:59 AM"}, {12, "12:59 PM"}, {13, "01:59 PM"}};
+  for (const auto& [hour, shown] : hours) {
+    time.tm_hour = hour;
+    EXPECT_EQ(CsvTitleLine(time), std::string("[ VRT  , Sunday January 03 2027, ") + shown + " ]") << hour;
+  }
 }
 
 TEST(CsvExport, DevicesWithoutPollRecordsAreLeftOut) {
@@ -298,6 +316,40 @@ TEST(CsvImport, ChannelsBeyondSixteenAreRefused) {
   EXPECT_EQ(imported.errors.lines,
             std::vector<std::string>{"Line Number  18 : CHANNEL limit of 16 reached. Line ignored!"});
   EXPECT_EQ(imported.editor.doc.ChannelCount(), 16);
+}
+
+// The image holds at most 10000 poll records: the 10000th line is taken,
+// the one after it is refused with its line number.
+TEST(CsvImport, PollRecordsAreTakenUpToTheImagesLimitAndNoMore) {
+  constexpr int kDevices = 5, kPerDevice = kMaxImagePollRecords / kDevices;
+  std::string text = std::string(kChannelHeader) + kChannelLine + kDeviceHeader;
+  for (int d = 0; d < kDevices; ++d) text += "P" + std::to_string(d) + ",1,,ZOLT," + std::to_string(d + 1) + ",1,1\n";
+  text += kPollHeader;
+  const int firstPollLine = 2 + 1 + kDevices + 1 + 1;
+  for (int d = 0; d < kDevices; ++d) {
+    for (int k = 0; k < kPerDevice; ++k) {
+      text += "1,P" + std::to_string(d) + ",Unsigned,1,300,Disabled,0,DIT:" + std::to_string(k) + ",1\n";
+    }
+  }
+  text += "1,P0,Unsigned,1,300,Disabled,0,DIT:" + std::to_string(kPerDevice) + ",1\n";
+  Imported imported(text);
+  EXPECT_EQ(imported.editor.doc.PollRecordTotal(), kMaxImagePollRecords);
+  ASSERT_EQ(imported.errors.lines.size(), 1u);
+  EXPECT_EQ(imported.errors.lines[0], "Line Number " + std::to_string(firstPollLine + kMaxImagePollRecords) +
+                                          " : IOREC limit of 10000 reached. Line ignored!");
+  EXPECT_EQ(imported.editor.doc.FindDevice("P0")->PollRecords().size(), static_cast<std::size_t>(kPerDevice));
+}
+
+// A channel holds 255 devices: the 255th line is taken, the 256th refused.
+TEST(CsvImport, DevicesAreTakenUpToTheChannelsLimitAndNoMore) {
+  std::string text = std::string(kChannelHeader) + kChannelLine + kDeviceHeader;
+  for (int d = 1; d <= 256; ++d) text += "P" + std::to_string(d) + ",1\n";
+  Imported imported(text);
+  EXPECT_EQ(imported.editor.doc.Channels()[0]->Devices().size(), 255u);
+  EXPECT_EQ(imported.errors.lines,
+            std::vector<std::string>{"Line Number 259 : DEVICE limit of 255 per channel reached. Line ignored!"});
+  EXPECT_NE(imported.editor.doc.FindDevice("P255"), nullptr);
+  EXPECT_EQ(imported.editor.doc.FindDevice("P256"), nullptr);
 }
 
 TEST(CsvImportFile, ErrorsGoToTheErrorFileWhichIsLeftAloneWithoutErrors) {

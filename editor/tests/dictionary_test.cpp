@@ -45,6 +45,8 @@ TEST(CodeTableMatching, PortTextsGivePortNumberMinusOne) {
   EXPECT_EQ(port_dct().Match("None"), -1);  // port 0
   // COM4: to COM9: compare four characters, COM1: to COM3: five.
   EXPECT_EQ(port_dct().Match("COM4"), 3);
+  EXPECT_EQ(port_dct().Match("COM9"), 8);
+  EXPECT_EQ(port_dct().Match("COM3"), kNoMatch);
   EXPECT_EQ(port_dct().Match("COM1"), kNoMatch);
 }
 

@@ -188,6 +188,24 @@ TEST(SaveAndLoad, MoreThanTheImageHoldsIsRefused) {
   EXPECT_EQ(BuildImage(editor.doc, 1).error, "Save Failed. 10256 Poll Records, at most 10000 are allowed.");
 }
 
+// 10000 poll records are what the image holds: that many are saved, one
+// more is refused.
+TEST(SaveAndLoad, TenThousandPollRecordsAreSavedAndOneMoreIsRefused) {
+  Editor editor;
+  CDevice& device = *editor.doc.AddDefaultDevice(*editor.doc.AddChannel());
+  auto add = [&] {
+    auto record = std::make_unique<CPollRecord>();
+    ASSERT_EQ(record->SetStartFromText("EVENT", editor.reporter, EntryPath::kCsv), 0);
+    device.AttachPollRecord(std::move(record));
+  };
+  for (int r = 0; r < kMaxImagePollRecords; ++r) add();
+  const auto saved = BuildImage(editor.doc, 1);
+  EXPECT_EQ(saved.error, "");
+  EXPECT_FALSE(saved.bytes.empty());
+  add();
+  EXPECT_EQ(BuildImage(editor.doc, 1).error, "Save Failed. 10001 Poll Records, at most 10000 are allowed.");
+}
+
 class CorruptFile : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -168,6 +168,10 @@ TEST(ConfigurationCheck, NamesEveryProblemAndWhereItIs) {
   auto late = std::make_unique<CPollRecord>();
   ASSERT_EQ(late->SetStartFromText("DIT:3000", editor.reporter, EntryPath::kCsv), 0);
   device.AttachPollRecord(std::move(late));
+  auto last = std::make_unique<CPollRecord>();  // ends on DIT:4096, the last address there is
+  ASSERT_EQ(last->SetStartFromText("DIT:4090", editor.reporter, EntryPath::kCsv), 0);
+  ASSERT_EQ(last->SetLengthFromText("7", editor.reporter, EntryPath::kCsv), 0);
+  device.AttachPollRecord(std::move(last));
   // Combinations the setters allow one at a time.
   CPollRecord& mixed = *device.PollRecords()[0];
   ASSERT_EQ(mixed.SetExceptionFromText("ASCII", editor.reporter), 0);
@@ -178,6 +182,8 @@ TEST(ConfigurationCheck, NamesEveryProblemAndWhereItIs) {
                           "Device S1_1, Poll Record 1: Invalid for exception based poll record\n\n(Valid entry: "
                           "DISABLED)",
                           "Device S1_1, Poll Record 3: Start address beyond DIT:2047, the last address the driver "
+                          "can poll.",
+                          "Device S1_1, Poll Record 4: Start address beyond DIT:2047, the last address the driver "
                           "can poll."}));
 }
 

@@ -197,6 +197,11 @@ TEST_F(FieldValidation, AddressTexts) {
   EXPECT_EQ(Shown(), "");
   EXPECT_EQ(record.SetStartFromText("DIT:4097", reporter, EntryPath::kView), kMsgAddressRange);
   EXPECT_EQ(Shown(), "Address is out of range\n\r(Valid Range is 0 to 4096)");
+  for (const char* text : {"DIT:0", "DIT:4095", "DIT:4096"}) {  // both ends of the range
+    CPollRecord fresh;
+    EXPECT_EQ(fresh.SetStartFromText(text, reporter, EntryPath::kView), 0) << text;
+    EXPECT_EQ(fresh.StartText(), text);
+  }
   for (const char* text : {"DIT:12", "DIT;12", "DIT,12", "DIT.12", "DIT/12", "DIT\\12", "DIT 12", "D: 12"}) {
     CPollRecord fresh;
     EXPECT_EQ(fresh.SetStartFromText(text, reporter, EntryPath::kView), 0) << text;

@@ -101,6 +101,19 @@ TEST(CfgView, AddDeviceRefusesBadAndTakenNamesAndDropsTheDeviceOnCancelOrEmpty) 
   EXPECT_TRUE(editor.view.FinishAdd("D21"));  // keeping the default name (nothing pending: no effect)
 }
 
+// A channel holds 255 devices: Add is offered up to the 254th and not at 255.
+TEST(CfgView, AddIsOfferedUntilTheChannelHolds255Devices) {
+  ViewEditor editor;
+  CChannel& channel = *editor.doc.Channels()[0];
+  while (channel.Devices().size() < 254) editor.doc.AddDefaultDevice(channel);
+  editor.view.DocumentUpdated();
+  EXPECT_TRUE(editor.view.AddEnabled());
+  editor.doc.AddDefaultDevice(channel);
+  editor.view.DocumentUpdated();
+  EXPECT_EQ(channel.Devices().size(), 255u);
+  EXPECT_FALSE(editor.view.AddEnabled());
+}
+
 TEST(CfgView, PropertyFieldsTakeEffectOnFocusLossAndRefusalsShowTheOldValue) {
   ViewEditor editor;
   DeviceProperties shown = editor.view.ShowProperties();
@@ -261,6 +274,9 @@ TEST(PortSettings, ACardInUseNamesItsChannelAndTheCopyGoesInOnlyOnOk) {
   EXPECT_FALSE(dialog.ChooseCard(LinkRole::kPrimary, 2));
   EXPECT_EQ(editor.ui.Texts().back(), "Port already in use on Channel 3");
   EXPECT_EQ(dialog.Show(LinkRole::kPrimary).cardPosition, 5);
+  ASSERT_TRUE(dialog.ChooseCard(LinkRole::kPrimary, 8));  // the last card
+  EXPECT_EQ(dialog.Show(LinkRole::kPrimary).cardPosition, 8);
+  ASSERT_TRUE(dialog.ChooseCard(LinkRole::kPrimary, 5));
   // The channel's own primary card for its backup link.
   EXPECT_FALSE(dialog.ChooseCard(LinkRole::kBackup, 5));
   EXPECT_EQ(editor.ui.Texts().back(), "Port already in use on Channel 4");

@@ -74,6 +74,32 @@ TEST(DitImage, LocatorsRefuseIndicesOutsideTheCounts) {
   EXPECT_EQ(DitImage().Channel(0), nullptr);
 }
 
+// The counts decide, even where the bytes just past a table, a run of
+// runtime entries or the five area descriptors would make a usable entry.
+TEST(DitImage, LocatorsStopAtTheCountsWhateverLiesBeyond) {
+  std::vector<std::uint8_t> bytes = testing::SampleImage(2, 2, 2);
+  DitImage image(bytes.data(), bytes.size());
+  const DitHeader& header = *image.Header();
+  std::uint32_t device0 = 0;
+  std::memcpy(&device0, bytes.data() + kPreambleSize + header.deviceTableOffset, 4);
+  // A fifth device table entry naming device 0's record.
+  std::memcpy(bytes.data() + kPreambleSize + header.deviceTableOffset + 4 * 4, &device0, 4);
+  EXPECT_NE(image.Device(3), nullptr);
+  EXPECT_EQ(image.Device(4), nullptr);
+
+  EXPECT_NE(image.RuntimeRange(0, 8), nullptr);
+  EXPECT_NE(image.RuntimeRange(7, 1), nullptr);
+  EXPECT_EQ(image.RuntimeRange(1, 8), nullptr);
+  EXPECT_EQ(image.RuntimeRange(8, 1), nullptr);
+
+  // A sixth descriptor (the fields after the five) that would name the record itself.
+  const std::uint32_t record = image.Runtime(0)->recordOffset;
+  const std::uint8_t sixth[6] = {0, 0, 0, 0, 2, 0};
+  std::memcpy(bytes.data() + kPreambleSize + record + 28 + 5 * 6, sixth, sizeof sixth);
+  EXPECT_NE(image.Area(0, 5), nullptr);
+  EXPECT_EQ(image.Area(0, 6), nullptr);
+}
+
 TEST(DitImage, HeaderChecksGiveTheirMessagesInOrder) {
   const std::vector<std::uint8_t> good = testing::SampleImage(2, 2, 2);
   auto check = [&](auto change, ImageBounds bounds = kNio) {
@@ -171,6 +197,17 @@ TEST(DitImage, RecordsAndAreasThatOverlapAreRefused) {
                                                            good.data() - kPreambleSize);
   std::uint32_t channel0 = 0;
   std::memcpy(&channel0, good.data() + kPreambleSize + header.channelTableOffset, 4);
+  // Record 3's area that ends last, moved to end one byte into record 4.
+  int lastArea = 0;
+  std::uint32_t lastAreaEnd = 0;
+  std::uint16_t lastAreaSize = 0;
+  for (int area = 1; area <= kAreaCount; ++area) {
+    std::uint16_t size = 0;
+    const std::uint8_t* at = goodImage.Area(3, area, &size);
+    const auto end = static_cast<std::uint32_t>(at - good.data()) + size;
+    if (at != nullptr && size > 0 && end > lastAreaEnd) lastArea = area, lastAreaEnd = end, lastAreaSize = size;
+  }
+  ASSERT_GT(lastArea, 0);
 
   struct Overlap {
     const char* what;
@@ -186,6 +223,8 @@ TEST(DitImage, RecordsAndAreasThatOverlapAreRefused) {
       {"two runtime entries for one poll record", header.runtimeTableOffset + 4 * 32, recordOffset},
       {"value area over its own record", recordOffset + 28, 10},
       {"write flag area over the next record", recordOffset + 28 + 2 * 6, nextRecordOffset - recordOffset},
+      {"an area one byte into the next record", recordOffset + 28 + (lastArea - 1) * 6,
+       nextRecordOffset - recordOffset - lastAreaSize + 1},
   };
   for (const Overlap& overlap : overlaps) {
     std::vector<std::uint8_t> bytes = good;

@@ -271,6 +271,11 @@ TEST_F(Mapping, ChannelRelativeIndicesStayInsideTheChannel) {
   EXPECT_EQ(client.mapping.ChannelDeviceIndex(1, 0), 2);
   EXPECT_EQ(client.mapping.ChannelDeviceIndex(1, 1), 3);
   EXPECT_EQ(client.mapping.ChannelDeviceIndex(1, 2), -1);
+  // One past the first channel's devices and records is the second channel's, not the first's.
+  EXPECT_EQ(client.mapping.ChannelDeviceIndex(0, 1), 1);
+  EXPECT_EQ(client.mapping.ChannelDeviceIndex(0, 2), -1);
+  EXPECT_EQ(client.mapping.ChannelPollRecordIndex(0, 3), 3);
+  EXPECT_EQ(client.mapping.ChannelPollRecordIndex(0, 4), -1);
   EXPECT_EQ(client.mapping.ChannelDeviceIndex(0, -1), -1);
   EXPECT_EQ(client.mapping.ChannelPollRecordIndex(1, 3), 7);
   EXPECT_EQ(client.mapping.ChannelPollRecordIndex(1, 4), -1);

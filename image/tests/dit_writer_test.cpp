@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "dit_codes.h"
 #include "dit_image.h"
 #include "dit_writer.h"
 #include "sample_configuration.h"
@@ -78,6 +79,22 @@ TEST(DitWriter, HeaderPreambleAndTablesDescribeTheConfiguration) {
     EXPECT_EQ(+runtime.lockByte17, 'U');
     EXPECT_EQ(+runtime.pendingWrites, 0);
   }
+}
+
+// The address word other programs read: start address in bits 0-10, poll
+// kind in bits 15-19, as stored in the image.
+TEST(DitWriter, AddressWordsKeepStartAndPollKindInTheirBits) {
+  DitConfiguration configuration;
+  configuration.channels.push_back(SampleChannel(
+      0, {SampleDevice("D", 1, {SamplePollRecord(2047, 1), SamplePollRecord(1024, 1, 2, 0, kPollKindEvent)})}));
+  std::vector<std::uint8_t> bytes = WriteDitImage(configuration, 0).bytes;
+  ASSERT_FALSE(bytes.empty());
+  DitImage image(bytes.data(), bytes.size());
+  EXPECT_EQ(image.PollRecord(0)->addressWord, 0x000007FFu);
+  EXPECT_EQ(image.PollRecord(1)->addressWord, 0x00008400u);
+  EXPECT_EQ(StartAddressOf(0xFFF7FFFFu), 2047);
+  EXPECT_EQ(PollKindOf(0x000F8000u), 0x1F);
+  EXPECT_EQ(PollKindOf(0x00100000u), 0);
 }
 
 TEST(DitWriter, AreaSizesFollowDataTypeAndExceptionType) {

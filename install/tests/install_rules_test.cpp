@@ -67,6 +67,10 @@ TEST(InstallFileQueue, NodeFilesKeepANewerTargetSystemFilesTakeOnlyNewerOnes) {
   EXPECT_FALSE(ShouldCopy(CopyRule::kNodeFiles, v2old, v1new));
   EXPECT_TRUE(ShouldCopy(CopyRule::kSystemFiles, v1new, v2old));
   EXPECT_FALSE(ShouldCopy(CopyRule::kNodeFiles, FileStamp{true, std::nullopt, 900}, v2old));  // times decide
+  // The same version is no newer either way, whatever the times say.
+  const FileStamp v2new{true, 0x0002000000000000ull, 900};
+  EXPECT_TRUE(ShouldCopy(CopyRule::kNodeFiles, v2new, v2old));
+  EXPECT_FALSE(ShouldCopy(CopyRule::kSystemFiles, v2old, v2new));
 }
 
 TEST(InstallSharedDlls, CountsStartAtOneAndTheLastReferenceFreesTheFile) {

@@ -111,6 +111,25 @@ TEST_F(Addressing, TheDevicePartIsCutToTenCharacters) {
   (void)kLongName;
 }
 
+// An image may have 32 channels: the devices of the last one are found,
+// resolved and have their channel's statistics.
+TEST_F(Addressing, DevicesOfTheThirtySecondChannelAreFound) {
+  Reload([](DitConfiguration& configuration) {
+    while (configuration.channels.size() < 32) {
+      const auto number = static_cast<std::uint8_t>(configuration.channels.size() + 1);
+      configuration.channels.push_back(testing::SampleChannel(
+          number, {testing::SampleDevice("CH" + std::to_string(number), 1, {testing::SamplePollRecord(0, 2)})}));
+    }
+  });
+  EXPECT_EQ(nio_find_dev(client.mapping, "CH31"), 1);
+  EXPECT_EQ(nio_find_dev(client.mapping, "CH32"), 1);
+  Point point;
+  ASSERT_EQ(Parse(point, "CH32:DIT:1"), 0);
+  EXPECT_EQ(ChannelOf(point.address), 31);
+  EXPECT_EQ(DeviceNumberOf(point.address), 0);
+  EXPECT_EQ(StartAddressOf(Image().PollRecord(ResolvedIndexOf(point.address))->addressWord), 0);
+}
+
 TEST_F(Addressing, DeviceLookupRefusesNullUnknownAndOverlongNames) {
   EXPECT_EQ(nio_find_dev(client.mapping, nullptr), 0);
   EXPECT_EQ(nio_find_dev(client.mapping, "NOPE"), 0);

@@ -227,6 +227,13 @@ TEST(OptionConversion, ShiftAndMask) {
   EXPECT_FLOAT_EQ(Read(0x0A5F, settings), 5.0f);
   EXPECT_EQ(Write(11.0f, settings), 0x00B0);
   EXPECT_EQ(Write(0x1B, settings), 0x00B0);  // the mask keeps 4 bits
+  settings.optionLow = 15;  // the highest shift there is: the top bit
+  settings.optionHigh = 1;
+  EXPECT_FLOAT_EQ(Read(0x8000, settings), 1.0f);
+  EXPECT_FLOAT_EQ(Read(0x7FFF, settings), 0.0f);
+  settings.optionLow = 16;
+  EXPECT_FLOAT_EQ(Read(0xFFFF, settings), 0.0f);
+  settings.optionHigh = 15;
   settings.optionLow = 20;
   EXPECT_FLOAT_EQ(Read(0xFFFF, settings), 0.0f);
   EXPECT_EQ(Write(11.0f, settings), 0);

@@ -383,6 +383,15 @@ TEST_F(Data, DigitalReadsTakeTheBitsTimeStampWhereThereIsOne) {
   EXPECT_EQ(ReadBit(point), 1);
   EXPECT_EQ(process.lastTimeStamp, stamp);
 
+  // A bit is one bit: its neighbours do not show.
+  Point lowest;
+  ASSERT_EQ(Parse(lowest, "VALVE2:DIT:1:0", kValueKindDigital), 0);
+  Words(testing::kValveDigital, kValueArea)[1] = 0x0003;
+  EXPECT_EQ(ReadBit(lowest), 1);
+  Words(testing::kValveDigital, kValueArea)[1] = 0xFFFE;
+  EXPECT_EQ(ReadBit(lowest), 0);
+  Words(testing::kValveDigital, kValueArea)[1] = 0;
+
   // Digital records have no time stamps: the last one stays.
   Point valve;
   ASSERT_EQ(Parse(valve, "VALVE2:DIT:0:0", kValueKindDigital), 0);
@@ -471,6 +480,41 @@ TEST_F(Data, KindsThatDoNotFitTheRecordAreRefused) {
   NioValue noBuffer{0, 4, 0, nullptr};
   nio_read(process, &status, &small.block, &small.valueSpec, &noBuffer);
   EXPECT_EQ(status, kNioKindMismatch);
+}
+
+// Register numbers take 11 bits: 1023, 1024 and 2047 are registers of their
+// own through parse, resolve, read and write; 2048 and above wrap.
+TEST_F(Data, RegistersUpTo2047AreParsedResolvedReadAndWritten) {
+  Reload([](DitConfiguration& configuration) {
+    auto& records = configuration.channels[0].devices[0].pollRecords;
+    records.push_back(testing::SamplePollRecord(1020, 8, kDataUnsigned));
+    records.push_back(testing::SamplePollRecord(2040, 8, kDataUnsigned));
+  });
+  struct Case {
+    const char* text;
+    int registerNumber;
+    std::uint16_t recordStart;
+  };
+  for (const Case& c : {Case{"PUMP1:DIT:1023", 1023, 1020}, Case{"PUMP1:DIT:1024", 1024, 1020},
+                        Case{"PUMP1:DIT:1027", 1027, 1020}, Case{"PUMP1:DIT:2040", 2040, 2040},
+                        Case{"PUMP1:DIT:2047", 2047, 2040}, Case{"PUMP1:DIT:2148", 100, 100}}) {
+    SCOPED_TRACE(c.text);
+    Point point;
+    Analog(point, c.text, kSigNone);
+    EXPECT_EQ(RegisterOf(point.address), c.registerNumber);
+    const int record = ResolvedIndexOf(point.address);
+    ASSERT_GE(record, 0);
+    EXPECT_EQ(StartAddressOf(Image().PollRecord(record)->addressWord), c.recordStart);
+    const int offset = c.registerNumber - c.recordStart;
+    Words(record, kValueArea)[offset] = static_cast<std::uint16_t>(c.registerNumber + 1);
+    EXPECT_FLOAT_EQ(ReadAnalog(point).value, static_cast<float>(c.registerNumber + 1));
+    ASSERT_EQ(Send(point, 4321.0f), 0);
+    EXPECT_EQ(Words(record, kWriteValueArea)[offset], 4321);
+    EXPECT_EQ(Words(record, kWriteFlagArea)[offset], 0xFFFF);
+  }
+  Point outside;
+  EXPECT_EQ(Parse(outside, "PUMP1:DIT:1028"), kNioAddressError);  // between the two records
+  EXPECT_EQ(Parse(outside, "PUMP1:DIT:2048"), kNioAddressError);  // wraps to 0, which PUMP1 has no DIT record for
 }
 
 TEST_F(Data, TextPointsReadAndWriteCharacters) {

@@ -264,6 +264,12 @@ TEST_F(Notification, OffOfATextPointReleasesItsContinuationsAndItsPendingChange)
   EXPECT_EQ(Off(next, MakeKey(5, 50)), 0);
   EXPECT_EQ(Runtime(kTextRecord).pendingExceptions, 0);
   EXPECT_TRUE(IsFree(kTextRecord, 4));
+  // The last pending change goes with its point: 1 becomes 0.
+  ASSERT_EQ(On(next, MakeKey(5, 50), 4), kNioRegistered);
+  DriverMarksChange(kTextRecord, 3);
+  ASSERT_EQ(Runtime(kTextRecord).pendingExceptions, 1);
+  EXPECT_EQ(Off(next, MakeKey(5, 50)), 0);
+  EXPECT_EQ(Runtime(kTextRecord).pendingExceptions, 0);
 }
 
 TEST_F(Notification, AChangeByTheDriverIsFetchedUntilThePointIsRead) {

@@ -49,6 +49,9 @@ TEST(EventTexts, RowsAndStatementsForBothDateFormatsWithAndWithoutMilliseconds) 
   SoeEventRecord early = event;
   early.milliseconds = 7;
   EXPECT_EQ(CsvRow(address, "x", early), "PUMPS:DIT:34:0,x,007,33,1\r\n");
+  settings.milliseconds = true;
+  EXPECT_EQ(TimeStampText(early, settings), "07/03/2005 14:05:09.007");  // always three digits
+  settings.milliseconds = false;
 
   settings.logDataPath = ".\\LOGDATA";
   EXPECT_EQ(CsvFileName(settings, event), ".\\LOGDATA\\VRT_LOG20050307.TXT");
@@ -69,6 +72,8 @@ TEST(LoggingSettings, DefaultsAndTheKeysReadOnlyWhenEnabled) {
   EXPECT_EQ(csv.logDataPath, ".\\LOGDATA");
   EXPECT_FALSE(csv.odbcEnabled);
   EXPECT_EQ(csv.dsn, "");  // not read without ODBC
+  EXPECT_FALSE(csv.milliseconds);  // both off unless the file says so
+  EXPECT_FALSE(csv.dayFirst);
 
   MapSettings all;
   all.values = {{"Logging_enabled", "1"}, {"LOGDATA_PATH", "D:\\EVENTS"}, {"Date_format", "1"}, {"MSec_included", "2"},

@@ -79,6 +79,25 @@ TEST(Frames, DataReplyChecksRunInOrder) {
   EXPECT_TRUE(CapturedLog().empty());  // these fail without a message
 }
 
+// Addresses take 11 bits on the wire: bits 8-10 in the high byte, whose top
+// five bits must be clear.
+TEST(Frames, AddressesUpTo2047TravelInElevenBits) {
+  EXPECT_EQ(Built([](std::uint8_t* o) { return BuildReadWords(o, 5, 0x400, 1); }), (Bytes{5, 3, 0x64, 0x04, 0x00, 1}));
+  EXPECT_EQ(Built([](std::uint8_t* o) { return BuildReadWords(o, 5, 0x7FF, 1); }), (Bytes{5, 3, 0x64, 0x07, 0xFF, 1}));
+  EXPECT_EQ(Built([](std::uint8_t* o) { return BuildMaskedWrite(o, 5, 0x7FF, 0xABCD); }),
+            (Bytes{5, 5, 0x66, 0x07, 0xFF, 1, 0xAB, 0xCD}));
+  auto check = [](std::uint8_t high, std::uint8_t low, std::uint16_t start) {
+    const Bytes reply = {5, 5, 0x65, high, low, 1, 0x12, 0x34};
+    return CheckDataReply(reply.data(), reply.size(), 5, 0x64, start, 2);
+  };
+  EXPECT_EQ(check(0x07, 0xFF, 0x7FF), ReplyCheck::kGood);
+  EXPECT_EQ(check(0x04, 0x00, 0x400), ReplyCheck::kGood);
+  EXPECT_EQ(check(0x04, 0x00, 0x000), ReplyCheck::kBad);  // 1024 is not 0
+  EXPECT_EQ(check(0x07, 0xFF, 0x3FF), ReplyCheck::kBad);  // 2047 is not 1023
+  EXPECT_EQ(check(0x0F, 0xFF, 0x7FF), ReplyCheck::kBad);  // bit 3 of the high byte set
+  EXPECT_EQ(check(0x87, 0xFF, 0x7FF), ReplyCheck::kBad);
+}
+
 TEST(Frames, EventReplyChecksRunInOrder) {
   CapturedLog().clear();
   const Bytes good = {9, 12, 0x0F, 0, 0, 5, 3, 7, 14, 5, 9, 0x01, 0xF4, 0x00, 0x21};
@@ -104,6 +123,32 @@ TEST(Frames, EventReplyChecksRunInOrder) {
   other.pop_back();
   EXPECT_EQ(check(other), ReplyCheck::kBad);
   EXPECT_TRUE(WasLogged("Expecting Event, Got Wrong length 11"));
+}
+
+// A data reply's count must cover the value area exactly or more, and every
+// byte it counts must have arrived; an event reply has exactly 12 after the
+// header.
+TEST(Frames, RepliesOneByteShortOfTheirLengthAreBad) {
+  const Bytes good = {5, 7, 0x65, 0x01, 0x2C, 2, 0x12, 0x34, 0x56, 0x78};
+  auto check = [](const Bytes& frame, std::uint16_t valueSize) {
+    return CheckDataReply(frame.data(), frame.size(), 5, 0x64, 0x12C, valueSize);
+  };
+  EXPECT_EQ(check(good, 4), ReplyCheck::kGood);  // count - 3 equals the value area
+  Bytes shortCount = good;
+  shortCount[1] = 6;  // count - 3 one below the value area
+  EXPECT_EQ(check(shortCount, 4), ReplyCheck::kBad);
+  Bytes oneShort = good;
+  oneShort.pop_back();  // the count says one byte more than arrived
+  EXPECT_EQ(check(oneShort, 4), ReplyCheck::kBad);
+  EXPECT_EQ(check(oneShort, 3), ReplyCheck::kGood);  // but it holds a 3-byte area
+
+  const Bytes event = {9, 12, 0x0F, 0, 0, 5, 3, 7, 14, 5, 9, 0x01, 0xF4, 0x00, 0x21};
+  bool tooSmall = false;
+  Bytes longer = event;
+  longer[1] = 13;
+  longer.push_back(0);
+  EXPECT_EQ(CheckEventReply(longer.data(), longer.size(), 9, 0x0F, 28, &tooSmall), ReplyCheck::kBad);
+  EXPECT_EQ(CheckEventReply(event.data(), event.size(), 9, 0x0F, 28, &tooSmall), ReplyCheck::kGood);
 }
 
 TEST(Frames, TimeSyncReportShowsEightBytes) {

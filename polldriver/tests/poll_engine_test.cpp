@@ -150,6 +150,22 @@ TEST_F(Engine, ARecordWithPollTimeZeroIsReadEveryIdleCycleAndItsValuesLand) {
   EXPECT_EQ(image.Channel(0)->statistics.framesReceived, 9);
 }
 
+// Records due at the same time are read in turn, the scan going on after
+// the record read last, so one that is always due starves no other.
+TEST_F(Engine, RecordsDueTogetherAreReadInTurn) {
+  std::vector<DitPollRecord> records;
+  for (std::uint16_t start : {0x10, 0x20, 0x30}) {
+    records.push_back(SamplePollRecord(start, 1));
+    records.back().pollTime = 0;
+  }
+  Build(records);
+  card.station = AnsweringStation;
+  Cycles(6);
+  std::vector<std::uint8_t> addresses;
+  for (const SentFrame& frame : card.sent) addresses.push_back(frame.bytes[4]);
+  EXPECT_EQ(addresses, (std::vector<std::uint8_t>{0x10, 0x20, 0x30, 0x10, 0x20, 0x30}));
+}
+
 TEST_F(Engine, PollTimesCountInTicks) {
   DitPollRecord record = SamplePollRecord(0, 2);
   record.pollTime = 50;  // half a second
@@ -237,6 +253,34 @@ TEST_F(Engine, ABitMaskIsOneMaskedWriteWithTheMergedValue) {
   EXPECT_EQ(Entries(0)[16].changed, 1);
   EXPECT_EQ(Entries(0)[18].changed, 1);
   EXPECT_EQ(image.Runtime(0)->pendingExceptions, 2);
+}
+
+// The record's last word is written like any other, and the pending count
+// goes down by exactly the bits a request carried.
+TEST_F(Engine, WritesReachTheRecordsLastWordAndCountDownWhatWasSent) {
+  Build({SamplePollRecord(0x20, 4, kDataDigital, kExceptionDigital)});
+  image.Runtime(0)->pollCountdown = 5000;
+  SetWord(0, kValueArea, 3, 0x00F0);
+  SetWord(0, kWriteValueArea, 3, 0x0001);
+  SetWord(0, kWriteFlagArea, 3, 0x0001);
+  image.Runtime(0)->pendingWrites = 3;
+  Cycles(1);
+  ASSERT_EQ(card.sent.size(), 1u);
+  EXPECT_EQ(card.sent[0].bytes, (Bytes{5, 5, 0x66, 0x00, 0x23, 1, 0x00, 0xF1}));
+  EXPECT_EQ(image.Runtime(0)->pendingWrites, 2);
+
+  card.station = AnsweringStation;
+  card.replies.push_back({5, 0, 0x67});
+  Cycles(3);  // the reply, the read back and its reply
+  card.sent.clear();
+  SetWord(0, kWriteFlagArea, 1, kWholeWord);
+  SetWord(0, kWriteFlagArea, 2, kWholeWord);
+  image.Runtime(0)->pendingWrites = 40;
+  image.Runtime(0)->pollCountdown = 5000;
+  Cycles(1);
+  ASSERT_EQ(Commands(), (std::vector<std::uint8_t>{0x66}));
+  EXPECT_EQ(card.sent[0].bytes[5], 2);
+  EXPECT_EQ(image.Runtime(0)->pendingWrites, 40 - 32);
 }
 
 TEST_F(Engine, UsedUpRetriesFailTheRecordAndSwitchPortAndStation) {
@@ -363,6 +407,80 @@ TEST_F(Engine, ChangesAreMarkedByExceptionType) {
   EXPECT_EQ(Entries(1)[0].changed, 1);
   EXPECT_EQ(image.Runtime(1)->pendingExceptions, 1);
   EXPECT_EQ(Word(1, kValueArea, 0), 0xFFF0);
+}
+
+// A word is a change only when it moved by more than the dead band: exactly
+// the band is not, one more is; in both directions.
+TEST_F(Engine, AChangeMustExceedTheDeadBand) {
+  DitPollRecord analog = SamplePollRecord(10, 1, kDataSigned, kExceptionAnalog);
+  analog.deadBandInteger = 10;
+  Build({analog});
+  Entries(0)[0].ownerByte = 1;
+  image.PollRecord(0)->status = kStatusGood;
+  auto marked = [&](std::uint16_t value) {
+    Entries(0)[0].changed = 0;
+    image.Runtime(0)->pollCountdown = 0;
+    Cycles(1);
+    const Bytes& request = card.sent.back().bytes;
+    card.replies.push_back({5, 5, 0x65, request[3], request[4], 1, static_cast<std::uint8_t>(value >> 8),
+                            static_cast<std::uint8_t>(value)});
+    Cycles(1);
+    EXPECT_EQ(Word(0, kValueArea, 0), value) << "the word is stored in every case";
+    return Entries(0)[0].changed == 1;
+  };
+  EXPECT_FALSE(marked(10)) << "0 -> 10: exactly the band";
+  EXPECT_FALSE(marked(19)) << "10 -> 19: one below";
+  EXPECT_TRUE(marked(30)) << "19 -> 30: one above";
+  EXPECT_FALSE(marked(20)) << "30 -> 20: the band downwards";
+  EXPECT_TRUE(marked(9)) << "20 -> 9: one above downwards";
+  EXPECT_FALSE(marked(static_cast<std::uint16_t>(-1))) << "9 -> -1: the band across zero";
+  EXPECT_TRUE(marked(static_cast<std::uint16_t>(-12))) << "-1 -> -12";
+}
+
+// Digital points have an entry per bit up to the record's last word; a
+// text point's continuation word marks the point it continues, not the
+// record's first one.
+TEST_F(Engine, ChangesAreMarkedOnThePointsOwnEntry) {
+  DitPollRecord digital = SamplePollRecord(0, 2, kDataDigital, kExceptionDigital);
+  DitPollRecord text = SamplePollRecord(10, 5, 0, kExceptionAscii);
+  Build({digital, text});
+  image.PollRecord(0)->status = kStatusGood;
+  image.PollRecord(1)->status = kStatusGood;
+  Entries(0)[16 + 3].ownerByte = 1;  // bit 3 of the last word
+  Entries(1)[0] = {0, 1, 5};
+  Entries(1)[1] = {0, 0, 0xFFFF};
+  Entries(1)[3] = {0, 2, 7};
+  Entries(1)[4] = {0, 0, 0xFFFF};
+  image.Runtime(1)->pollCountdown = 100000;
+  Cycles(1);
+  card.replies.push_back({5, 7, 0x65, 0, 0, 2, 0x00, 0x00, 0x00, 0x08});
+  Cycles(1);
+  EXPECT_EQ(Entries(0)[16 + 3].changed, 1);
+  EXPECT_EQ(Entries(0)[1].changed, 0);
+  EXPECT_EQ(image.Runtime(0)->pendingExceptions, 1);
+
+  image.Runtime(0)->pollCountdown = 100000;
+  image.Runtime(1)->pollCountdown = 0;
+  Cycles(1);
+  ASSERT_EQ(card.sent.back().bytes, (Bytes{5, 3, 0x64, 0, 10, 5}));
+  card.replies.push_back({5, 13, 0x65, 0, 10, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0x41, 0x42});  // only word 4 changed
+  Cycles(1);
+  EXPECT_EQ(Entries(1)[3].changed, 1);
+  EXPECT_EQ(Entries(1)[0].changed, 0);
+  EXPECT_EQ(image.Runtime(1)->pendingExceptions, 1);
+}
+
+// Station numbers take the whole byte.
+TEST_F(Engine, StationsAbove127AreAddressedByTheirWholeNumber) {
+  Build({SamplePollRecord(0x10, 1)});
+  image.Device(0)->activeStation = 200;
+  Cycles(1);
+  ASSERT_EQ(card.sent.size(), 1u);
+  EXPECT_EQ(card.sent[0].bytes, (Bytes{200, 3, 0x64, 0x00, 0x10, 1}));
+  card.replies.push_back({200, 5, 0x65, 0x00, 0x10, 1, 0x12, 0x34});
+  Cycles(1);
+  EXPECT_EQ(Word(0, kValueArea, 0), 0x1234);
+  EXPECT_EQ(image.PollRecord(0)->status, kStatusGood);
 }
 
 TEST_F(Engine, TextPointsOverSeveralWordsAreMarkedOnceAndTwoRegisterValuesCopiedAsTheyCome) {
@@ -494,6 +612,28 @@ TEST_F(Engine, AnEventRecordersDataWaitForItsEventsAndItIsTimeSynchronised) {
   image.Device(0)->emptyEventCount = 1;
   Cycles(30);  // past the unanswered time sync's retries
   EXPECT_EQ(Commands().back(), 0x64);
+}
+
+// A recorder is synchronised again only when more than its interval has
+// passed since the channel's last time sync.
+TEST_F(Engine, ATimeSyncWaitsUntilMoreThanItsIntervalHasPassed) {
+  Build({SamplePollRecord(0, 2)}, kHardwareEVR420);
+  image.Runtime(0)->pollCountdown = 1000000000;
+  card.station = [](const Bytes& request) { return Bytes{request[0], 1, 0x0F, 0x0A}; };
+  auto syncs = [&] {
+    int count = 0;
+    for (const SentFrame& frame : card.sent) count += frame.bytes.size() > 3 && frame.bytes[3] == 0x0A;
+    return count;
+  };
+  Cycles(1001);
+  ASSERT_EQ(syncs(), 1);
+  const std::uint32_t synchronised = host.ticks;
+  host.ticks = synchronised + kEventRecorderTimeSyncInterval;
+  Cycles(1001);
+  EXPECT_EQ(syncs(), 1) << "exactly the interval";
+  host.ticks = synchronised + kEventRecorderTimeSyncInterval + 1;
+  Cycles(1001);
+  EXPECT_EQ(syncs(), 2) << "one past the interval";
 }
 
 TEST_F(Engine, AnUnansweredTimeSyncLeavesThePollRecordsAlone) {

@@ -180,17 +180,50 @@ TEST_F(Decoder, AnEventForAPointNoRecordCoversIsDropped) {
   EXPECT_TRUE(sink.lines.empty());
 }
 
+// A record covers its start register up to start + length - 1: an event for
+// the last register lands in it, one for the register after it is dropped.
+TEST_F(Decoder, AnEventLandsOnlyInsideTheRegistersOfItsRecord) {
+  EXPECT_EQ(Decode(Reply(49)), ReplyCheck::kGood);  // code 49: address 35, the inputs' last register
+  EXPECT_EQ(Word(1, 3), 0x0001);
+  EXPECT_NE(Stamp(1, 3 * 16 + 0), 0u);
+  EXPECT_EQ(sink.lines.size(), 1u);
+
+  EXPECT_EQ(Decode(Reply(65)), ReplyCheck::kGood);  // code 65: address 36, one past the inputs
+  EXPECT_TRUE(WasLogged("recieved event for undefined poll record 36:0"));
+  EXPECT_EQ(sink.lines.size(), 1u);
+
+  EXPECT_EQ(Decode(Reply(160)), ReplyCheck::kGood);  // code 160: address 41 bit 15, the digital record's last
+  EXPECT_EQ(Word(2, 1), 0x8000);
+  EXPECT_EQ(Decode(Reply(161)), ReplyCheck::kGood);  // code 161: address 42, one past it
+  EXPECT_TRUE(WasLogged("recieved event for undefined poll record 42:0"));
+  EXPECT_EQ(sink.lines.size(), 2u);
+}
+
+// Codes 1..4096 are inputs, the last one included; the code takes all 15
+// bits below the state bit.
+TEST_F(Decoder, CodesUpTo4096AreInputsAndCodesKeepAllFifteenBits) {
+  EXPECT_EQ(Decode(Reply(4096)), ReplyCheck::kGood);  // input 4096: address 287, bit 15
+  EXPECT_TRUE(WasLogged("recieved event for undefined poll record 287:15"));
+  EXPECT_EQ(Record().code, 4096);
+  EXPECT_EQ(Decode(Reply(0x4001 | 0x8000)), ReplyCheck::kGood);
+  EXPECT_TRUE(WasLogged("SER(7) EVENT - 16385 Unknown event"));
+  EXPECT_EQ(Word(1, 0), 0);  // not taken as input 1
+}
+
 TEST(FileTime, FollowsTheCalendarAndRefusesImpossibleDates) {
-  SoeEventRecord epoch{1970, 1, 0, 1, 0, 0, 0, 0, 1, 32, 0, 1, 0, 1};
-  EXPECT_EQ(FileTimeOf(epoch), 116444736000000000u);
-  SoeEventRecord last{2099, 12, 0, 31, 23, 59, 59, 999, 1, 32, 0, 1, 0, 1};
-  EXPECT_EQ(FileTimeOf(last), 157469183999990000u);
-  SoeEventRecord leap{2024, 2, 0, 29, 0, 0, 0, 0, 1, 32, 0, 1, 0, 1};
-  EXPECT_NE(FileTimeOf(leap), 0u);
-  SoeEventRecord notLeap{2023, 2, 0, 29, 0, 0, 0, 0, 1, 32, 0, 1, 0, 1};
-  EXPECT_EQ(FileTimeOf(notLeap), 0u);
-  SoeEventRecord april31{2024, 4, 0, 31, 0, 0, 0, 0, 1, 32, 0, 1, 0, 1};
-  EXPECT_EQ(FileTimeOf(april31), 0u);
+  auto stamp = [](std::uint16_t year, std::uint16_t month, std::uint16_t day, std::uint16_t hour = 0,
+                  std::uint16_t minute = 0, std::uint16_t second = 0, std::uint16_t milliseconds = 0) {
+    return FileTimeOf(SoeEventRecord{year, month, 0, day, hour, minute, second, milliseconds, 1, 32, 0, 1, 0, 1});
+  };
+  EXPECT_EQ(stamp(1970, 1, 1), 116444736000000000u);
+  EXPECT_EQ(stamp(2099, 12, 31, 23, 59, 59, 999), 157469183999990000u);
+  EXPECT_NE(stamp(2024, 2, 29), 0u);
+  EXPECT_EQ(stamp(2023, 2, 29), 0u);
+  EXPECT_EQ(stamp(2024, 4, 31), 0u);
+  // Centuries are leap years only every 400 years.
+  EXPECT_NE(stamp(2000, 2, 29), 0u);
+  EXPECT_EQ(stamp(2100, 2, 29), 0u);
+  EXPECT_EQ(stamp(2024, 5, 1, 0, 0, 0, 1000), 0u);
 }
 
 }  // namespace

@@ -166,7 +166,19 @@ INSTANTIATE_TEST_SUITE_P(
                    "hour, minute, second, milliseconds"},
         BadNetwork{"{\"cards\": [{\"card\": 0, \"stations\": [{\"station\": 1, \"type\": \"EVR420\",\n  \"evnets\": []}]}]}",
                    "line 2, column 13: cards[0].stations[0]: unknown member \"evnets\" (known: station, type, registers, "
-                   "clock, events)"}));
+                   "clock, events, moving)"},
+        BadNetwork{"{\"cards\": [{\"card\": 0, \"stations\": [{\"station\": 1, \"type\": 3, \"moving\": [{\"register\": 1, \"kind\": \"saw\"}]}]}]}",
+                   "line 1, column 98: cards[0].stations[0].moving[0].kind: must be \"ramp\", \"wander\" or \"toggle\""},
+        BadNetwork{"{\"cards\": [{\"card\": 0, \"stations\": [{\"station\": 1, \"type\": 3, \"moving\": [{\"register\": 2048, \"kind\": \"toggle\", \"seconds\": 1, \"bit\": 0}]}]}]}",
+                   "line 1, column 87: cards[0].stations[0].moving[0].register: must be a whole number from 0 to 2047"},
+        BadNetwork{"{\"cards\": [{\"card\": 0, \"stations\": [{\"station\": 1, \"type\": 3, \"moving\": [{\"register\": 1, \"kind\": \"ramp\", \"low\": 1, \"high\": 2}]}]}]}",
+                   "line 1, column 74: cards[0].stations[0].moving[0]: the member \"seconds\" is missing"},
+        BadNetwork{"{\"cards\": [{\"card\": 0, \"stations\": [{\"station\": 1, \"type\": 3, \"moving\": [{\"register\": 1, \"kind\": \"toggle\", \"bit\": 16, \"seconds\": 1}]}]}]}",
+                   "line 1, column 115: cards[0].stations[0].moving[0].bit: must be a whole number from 0 to 15"},
+        BadNetwork{"{\"cards\": [{\"card\": 0, \"stations\": [{\"station\": 1, \"type\": 3, \"moving\": [{\"register\": 1, \"kind\": \"wander\", \"low\": 5, \"high\": 4, \"seconds\": 1}]}]}]}",
+                   "line 1, column 140: cards[0].stations[0].moving[0].seconds: is not used by a wander"},
+        BadNetwork{"{\"cards\": [{\"card\": 0, \"stations\": [{\"station\": 1, \"type\": 3, \"moving\": [{\"register\": 1, \"kind\": \"wander\", \"low\": 5, \"high\": 4}]}]}]}",
+                   "line 1, column 74: cards[0].stations[0].moving[0]: low must not lie above high"}));
 
 TEST(NetworkFile, RefusesAFileLargerThanTheLimitBeforeReadingIt) {
   NetworkSpec network;

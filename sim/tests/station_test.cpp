@@ -2,6 +2,8 @@
 // the event queue with its repeat request, and the clock set by time syncs.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <set>
 #include <vector>
 
 #include "dit_codes.h"
@@ -288,6 +290,57 @@ TEST(FrameAssembler, TheLongestFrameIs258Bytes) {
 TEST(FrameAssembler, HexBytesForTheLog) {
   EXPECT_EQ(HexBytes(Bytes{1, 0x0F, 0xAB}), "01 0F AB");
   EXPECT_EQ(HexBytes(Bytes{}), "");
+}
+
+// Registers that move by themselves, read as a client reads them.
+std::uint16_t ReadOne(Station& station, int address, std::int64_t hostNow) {
+  const Bytes reply = Ask(station, {5, 3, 0x64, static_cast<std::uint8_t>(address >> 8),
+                                    static_cast<std::uint8_t>(address), 1}, hostNow);
+  return static_cast<std::uint16_t>(reply.at(6) << 8 | reply.at(7));
+}
+
+TEST(StationMoving, ARampRisesToHighAndFallsBackOverItsPeriod) {
+  Station station(5, kHardwareZOLT);
+  station.AddMoving({MovingRegister::Kind::kRamp, 3, 400, 440, 20});
+  EXPECT_EQ(ReadOne(station, 3, kHostNow), 400);
+  EXPECT_EQ(ReadOne(station, 3, kHostNow + 5000), 420);
+  EXPECT_EQ(ReadOne(station, 3, kHostNow + 10000), 440);
+  EXPECT_EQ(ReadOne(station, 3, kHostNow + 15000), 420);
+  EXPECT_EQ(ReadOne(station, 3, kHostNow + 20000), 400);
+  EXPECT_EQ(ReadOne(station, 3, kHostNow + 25000), 420);
+  EXPECT_EQ(ReadOne(station, 4, kHostNow + 25000), 0);  // its neighbour stays
+}
+
+TEST(StationMoving, AWanderStaysInsideItsRangeAndMovesAtMostItsStepASecond) {
+  Station station(5, kHardwareZOLT);
+  station.AddMoving({MovingRegister::Kind::kWander, 101, 250, 256, 1, 2});
+  int previous = ReadOne(station, 101, kHostNow);
+  EXPECT_EQ(previous, 253);
+  std::set<int> seen;
+  for (int second = 1; second <= 300; ++second) {
+    const int value = ReadOne(station, 101, kHostNow + 1000 * second);
+    EXPECT_GE(value, 250);
+    EXPECT_LE(value, 256);
+    EXPECT_LE(std::abs(value - previous), 2);
+    seen.insert(value);
+    previous = value;
+  }
+  EXPECT_EQ(seen.size(), 7u);  // it does wander over the whole range
+  // Asked again after a day, it catches up on an hour's steps, not a day's.
+  const int later = ReadOne(station, 101, kHostNow + 86400000);
+  EXPECT_GE(later, 250);
+  EXPECT_LE(later, 256);
+}
+
+TEST(StationMoving, AToggleFlipsItsBitAndLeavesTheOthers) {
+  Station station(5, kHardwareZOLT);
+  station.SetRegister(5, 0x8001);
+  station.AddMoving({MovingRegister::Kind::kToggle, 5, 0, 0, 7, 1, 4});
+  EXPECT_EQ(ReadOne(station, 5, kHostNow), 0x8001);
+  EXPECT_EQ(ReadOne(station, 5, kHostNow + 6999), 0x8001);
+  EXPECT_EQ(ReadOne(station, 5, kHostNow + 7000), 0x8011);
+  EXPECT_EQ(ReadOne(station, 5, kHostNow + 13999), 0x8011);
+  EXPECT_EQ(ReadOne(station, 5, kHostNow + 14000), 0x8001);
 }
 
 }  // namespace

@@ -181,7 +181,7 @@ class Soak {
   }
 
   int Run() {
-    if (!session_.simulator->Ready()) return Fail("the simulator did not start");
+    if (!session_.simulator->Ready()) return Fail("the simulator did not start: " + session_.simulator->Problem());
     session_.UseConfiguration(session_.directory + "\\PLANT.VRT", PlantImage());
     CreateDirectoryA((session_.directory + "\\LOGDATA").c_str(), nullptr);
     DeleteFileA(CsvPath().c_str());

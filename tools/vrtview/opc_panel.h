@@ -15,7 +15,7 @@ namespace vrt::view {
 
 // What the view subscribes to when --opc-items is not given: an analog and a
 // signed analog value, a digital point and a text, one of each kind.
-inline constexpr char kDefaultOpcItems[] = "PUMPS:DIT:0,PUMPS:DIT:100,VALVES:DIT:0:1,TURBINE:DIT:50$8";
+inline constexpr char kDefaultOpcItems[] = "PUMPS:DIT:2,PUMPS:DIT:101,VALVES:DIT:0:8,TURBINE:DIT:50$8";
 
 // The item IDs of a --opc-items list, split at its commas. Conditioning
 // fields have commas of their own ("PUMPS:DIT:100|LIN,0.00,100,,degC"), and

@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -35,6 +36,46 @@ BOOL WINAPI OnControl(DWORD) {
   InterlockedExchange(&interrupted, 1);
   return TRUE;
 }
+
+// On a console the view is drawn over the previous one, from the top left,
+// and what the previous one left below is blanked; written to a file or a
+// pipe it is plain lines, one view after the other.
+class Screen {
+ public:
+  Screen() : console_(GetStdHandle(STD_OUTPUT_HANDLE)) {
+    DWORD mode = 0;
+    onConsole_ = console_ != INVALID_HANDLE_VALUE && GetConsoleMode(console_, &mode);
+  }
+  void BeginView() {
+    if (!onConsole_) return;
+    std::fflush(stdout);
+    if (!cleared_) {
+      Blank({0, 0});
+      cleared_ = true;
+    }
+    SetConsoleCursorPosition(console_, {0, 0});
+  }
+  bool InPlace() const { return onConsole_; }
+  void EndView() {
+    std::fflush(stdout);
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (onConsole_ && GetConsoleScreenBufferInfo(console_, &info)) Blank(info.dwCursorPosition);
+  }
+
+ private:
+  void Blank(COORD from) {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(console_, &info)) return;
+    const DWORD cells = static_cast<DWORD>(info.dwSize.X) * static_cast<DWORD>(info.dwSize.Y - from.Y) -
+                        static_cast<DWORD>(from.X);
+    DWORD written = 0;
+    FillConsoleOutputCharacterA(console_, ' ', cells, from, &written);
+  }
+
+  HANDLE console_;
+  bool onConsole_ = false;
+  bool cleared_ = false;
+};
 
 const char* StatusText(std::uint16_t status) {
   switch (status) {
@@ -84,11 +125,24 @@ void ShowImage() {
   }
 }
 
-void ShowMessages() {
+// The driver's new messages; a view drawn in place shows the last
+// `kept` of them every time, so they do not vanish with the next view.
+void ShowMessages(std::size_t kept) {
+  static std::deque<std::string> recent;
   const char* text = nullptr;
   int attribute = 0;
+  char line[600];
   // Reading with the file-log flag also has the driver keep its log file.
-  while (ReadDriverMessage(&text, &attribute, 1)) std::printf("  [%2d] %s\n", attribute, text);
+  while (ReadDriverMessage(&text, &attribute, 1)) {
+    std::snprintf(line, sizeof line, "  [%2d] %s", attribute, text);
+    if (kept == 0) {
+      std::printf("%s\n", line);
+      continue;
+    }
+    recent.push_back(line);
+    if (recent.size() > kept) recent.pop_front();
+  }
+  for (const std::string& shown : recent) std::printf("%s\n", shown.c_str());
 }
 
 // Rows in the event table of a data source, or -1 when it cannot be read.
@@ -364,14 +418,17 @@ int main(int argc, char** argv) {
   OpcSubscription opc(view::SplitOpcItemList(opcItems));
   if (!opc.ItemIdsEmpty()) opc.Start();
   const DWORD start = GetTickCount();
+  Screen screen;
   while (!interrupted && (seconds == 0 || GetTickCount() - start < static_cast<DWORD>(seconds) * 1000)) {
+    screen.BeginView();
     SYSTEMTIME now{};
     GetLocalTime(&now);
     std::printf("---- VRT live view %02d:%02d:%02d ----\n", now.wHour, now.wMinute, now.wSecond);
     ShowImage();
     if (!dataSource.empty()) std::printf("database %s: %ld event rows\n", dataSource.c_str(), DatabaseRows(dataSource));
     opc.Show();
-    ShowMessages();
+    ShowMessages(screen.InPlace() ? 12 : 0);
+    screen.EndView();
     std::fflush(stdout);
     for (int i = 0; i < 10 && !interrupted; ++i) Sleep(100);
   }

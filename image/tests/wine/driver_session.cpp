@@ -23,7 +23,7 @@ void DriverSession::UseNetwork(const std::string& networkJson, const std::vector
   simulator.reset();
   simulator = std::make_unique<SimulatorSession>(directory, networkJson);
   if (!simulator->Ready()) {
-    ADD_FAILURE() << "the simulator did not start";
+    ADD_FAILURE() << "the simulator did not start: " << simulator->Problem();
     return;
   }
   simulator->ServeCards(cards);

@@ -15,11 +15,16 @@ SimulatorSession::SimulatorSession(const std::string& directory, const std::stri
   }
   const std::string log = logFile.empty() ? "" : "--log \"" + logFile + "\" ";
   process_ = std::make_unique<ProbeProcess>(ProgramDirectory() + "\\tavexsim.exe",
-                                            "--quiet " + log + "--control 0 \"" + file + "\"");
-  if (!process_->Started()) return;
+                                            "--quiet --free-ports " + log + "\"" + file + "\"");
+  if (!process_->Started()) {
+    problem_ = "tavexsim.exe could not be started from " + ProgramDirectory();
+    return;
+  }
+  problem_ = "tavexsim.exe did not get ready on " + file + ":";
   // "card N listening on 127.0.0.1:PORT (...)", "control port 127.0.0.1:PORT", "ready"
   for (;;) {
     const std::string line = process_->Expect("", std::chrono::seconds(20));
+    if (!line.empty()) problem_ += " | " + line;
     if (line.empty() && !process_->Running()) return;
     if (line.rfind("card ", 0) == 0) {
       const int card = std::atoi(line.c_str() + 5);
@@ -43,10 +48,12 @@ SimulatorSession::SimulatorSession(const std::string& directory, const std::stri
   address.sin_port = htons(static_cast<u_short>(controlPort_));
   if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     closesocket(s);
+    problem_ = "cannot connect to the simulator's control port " + std::to_string(controlPort_);
     return;
   }
   socket_ = s;
   ready_ = true;
+  problem_.clear();
 }
 
 SimulatorSession::~SimulatorSession() {

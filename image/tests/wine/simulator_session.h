@@ -14,12 +14,16 @@ namespace vrt::testing {
 class SimulatorSession {
  public:
   // Writes `networkJson` beside the test and starts the simulator on it.
-  // Card ports of 0 in the file are chosen by the simulator. `logFile`, when
+  // Every card and the control port take free ports the system picks,
+  // whatever the file says, so a simulator already running on the same
+  // network (the demo's) is no obstacle. `logFile`, when
   // given, gets every request, reply and fault the simulator logs (appended).
   SimulatorSession(const std::string& directory, const std::string& networkJson, const std::string& logFile = {});
   ~SimulatorSession();
 
   bool Ready() const { return ready_; }
+  // Why the simulator is not ready, for the failing test to say.
+  const std::string& Problem() const { return problem_; }
   // The TCP port of card n, 0 when the card is not served.
   int CardPort(int card) const;
   // Points the card server's cards `cards` (and no others) at this simulator.
@@ -35,6 +39,7 @@ class SimulatorSession {
   std::map<int, int> cardPorts_;
   int controlPort_ = 0;
   bool ready_ = false;
+  std::string problem_;
   unsigned long long socket_ = ~0ull;
 };
 

@@ -230,7 +230,7 @@ TEST_F(Installer, TheInstalledSuiteReadsTheNetwork) {
   char temp[MAX_PATH] = {};
   GetTempPathA(MAX_PATH, temp);
   testing::SimulatorSession simulator(temp, FileText(VRT_DEMO_NETWORK));
-  ASSERT_TRUE(simulator.Ready());
+  ASSERT_TRUE(simulator.Ready()) << simulator.Problem();
   simulator.ServeCards({1, 2, 3});
   ASSERT_TRUE(RunRegsvr32(testing::ProgramDirectory() + "\\TavexNet.dll", false, "").value_or(1) == 0);
 

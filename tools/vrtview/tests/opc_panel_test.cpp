@@ -11,7 +11,7 @@ using Ids = std::vector<std::string>;
 
 TEST(OpcPanel, ItemListsSplitAtCommasBetweenItems) {
   const std::pair<std::string, Ids> cases[] = {
-      {kDefaultOpcItems, {"PUMPS:DIT:0", "PUMPS:DIT:100", "VALVES:DIT:0:1", "TURBINE:DIT:50$8"}},
+      {kDefaultOpcItems, {"PUMPS:DIT:2", "PUMPS:DIT:101", "VALVES:DIT:0:8", "TURBINE:DIT:50$8"}},
       {"PUMPS:DIT:0", {"PUMPS:DIT:0"}},
       {"PUMPS:DIT:100|LIN,0.00,100,,degC,VALVES:DIT:0:3|NONE,Closed,Open,PUMPS:DIT:0",
        {"PUMPS:DIT:100|LIN,0.00,100,,degC", "VALVES:DIT:0:3|NONE,Closed,Open", "PUMPS:DIT:0"}},
@@ -37,9 +37,9 @@ TEST(OpcPanel, EveryItemShowsWhatIsKnownOfIt) {
   panel.Update(0, "99", 0xC0, "x", "y");
   EXPECT_EQ(panel.Lines(42), (Ids{
                                  "OPC subscription (bandwidth 42 %)",
-                                 "  PUMPS:DIT:0 = 120  quality 192 (good)  changed 14:00:00.000  arrived 14:00:00.250",
-                                 "  PUMPS:DIT:100 = (no value yet)",
-                                 "  VALVES:DIT:0:1 = (no value yet)",
+                                 "  PUMPS:DIT:2 = 120  quality 192 (good)  changed 14:00:00.000  arrived 14:00:00.250",
+                                 "  PUMPS:DIT:101 = (no value yet)",
+                                 "  VALVES:DIT:0:8 = (no value yet)",
                                  "  TURBINE:DIT:50$8: error 0xC0040007",
                              }));
 
@@ -50,14 +50,14 @@ TEST(OpcPanel, EveryItemShowsWhatIsKnownOfIt) {
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[0], "OPC subscription (bandwidth ? %)");
   EXPECT_EQ(lines[1],
-            "  PUMPS:DIT:0 = 121.5  quality 24 (bad: communication failure)  changed 14:00:01.000  "
+            "  PUMPS:DIT:2 = 121.5  quality 24 (bad: communication failure)  changed 14:00:01.000  "
             "arrived 14:00:01.500");
-  EXPECT_EQ(lines[2], "  PUMPS:DIT:100: error 0x80004005");
-  EXPECT_EQ(lines[3], "  VALVES:DIT:0:1 = true  quality 192 (good)  changed 14:00:01.010  arrived 14:00:01.500");
+  EXPECT_EQ(lines[2], "  PUMPS:DIT:101: error 0x80004005");
+  EXPECT_EQ(lines[3], "  VALVES:DIT:0:8 = true  quality 192 (good)  changed 14:00:01.010  arrived 14:00:01.500");
 
   // A value after an error shows again.
   panel.Update(2, "-40", 0xC0, "14:00:02.000", "14:00:02.100");
-  EXPECT_EQ(panel.Lines(0)[2], "  PUMPS:DIT:100 = -40  quality 192 (good)  changed 14:00:02.000  arrived 14:00:02.100");
+  EXPECT_EQ(panel.Lines(0)[2], "  PUMPS:DIT:101 = -40  quality 192 (good)  changed 14:00:02.000  arrived 14:00:02.100");
 }
 
 TEST(OpcPanel, AFailedSetUpIsOneLine) {
