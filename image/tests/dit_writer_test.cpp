@@ -90,8 +90,8 @@ TEST(DitWriter, AddressWordsKeepStartAndPollKindInTheirBits) {
   std::vector<std::uint8_t> bytes = WriteDitImage(configuration, 0).bytes;
   ASSERT_FALSE(bytes.empty());
   DitImage image(bytes.data(), bytes.size());
-  EXPECT_EQ(image.PollRecord(0)->addressWord, 0x000007FFu);
-  EXPECT_EQ(image.PollRecord(1)->addressWord, 0x00008400u);
+  EXPECT_EQ(+image.PollRecord(0)->addressWord, 0x000007FFu);  // a copy: the record is packed
+  EXPECT_EQ(+image.PollRecord(1)->addressWord, 0x00008400u);
   EXPECT_EQ(StartAddressOf(0xFFF7FFFFu), 2047);
   EXPECT_EQ(PollKindOf(0x000F8000u), 0x1F);
   EXPECT_EQ(PollKindOf(0x00100000u), 0);
