@@ -403,9 +403,12 @@ class Soak {
     ++restarts_;
   }
 
+  // Again on the same ports: the card server keeps its addresses.
   void StartSimulator() {
-    if (session_.simulator) session_.simulator->Shutdown();
-    session_.simulator = std::make_unique<vrt::testing::SimulatorSession>(session_.directory, kNetwork, simulatorLog_);
+    std::unique_ptr<vrt::testing::SimulatorSession> previous = std::move(session_.simulator);
+    if (previous) previous->Shutdown();
+    session_.simulator =
+        std::make_unique<vrt::testing::SimulatorSession>(session_.directory, kNetwork, simulatorLog_, previous.get());
   }
 
   int Settle() {

@@ -116,7 +116,7 @@ TEST_F(CardToSimulator, TheCardServerReconnectsAfterTheSimulatorRestarts) {
   ASSERT_EQ(Exchange(read).size(), 8u);
   const int port = simulator->CardPort(1);
   simulator->Shutdown();
-  simulator.reset();
+  const std::unique_ptr<SimulatorSession> previous = std::move(simulator);
 
   // While the network is away, frames cannot be sent.
   const auto deadline = std::chrono::steady_clock::now() + 5s;
@@ -130,7 +130,7 @@ TEST_F(CardToSimulator, TheCardServerReconnectsAfterTheSimulatorRestarts) {
   }
   EXPECT_EQ(sent, 2);
 
-  simulator = std::make_unique<SimulatorSession>(directory, Network(port));
+  simulator = std::make_unique<SimulatorSession>(directory, Network(0), "", previous.get());
   ASSERT_TRUE(simulator->Ready());
   EXPECT_EQ(simulator->CardPort(1), port);
   EXPECT_EQ(Exchange(read, 10s), (Bytes{5, 5, 0x65, 0x01, 0x2C, 1, 0x12, 0x34}));

@@ -3,19 +3,50 @@
 #include <winsock2.h>
 
 #include <fstream>
+#include <regex>
 
 namespace vrt::testing {
 
+namespace {
+
+// The digits of the number after `key` (a JSON key with its quotes) at or
+// after `from`, replaced by `value`.
+void ReplaceNumberAfter(std::string& json, const std::string& key, std::size_t from, int value) {
+  const std::size_t at = json.find(key, from);
+  if (at == std::string::npos) return;
+  const std::size_t begin = json.find_first_of("0123456789", at + key.size());
+  if (begin == std::string::npos) return;
+  const std::size_t end = json.find_first_not_of("0123456789", begin);
+  json.replace(begin, (end == std::string::npos ? json.size() : end) - begin, std::to_string(value));
+}
+
+// The network with the ports another simulator had: each card's (the
+// "port" after its "card" number) and the control port.
+std::string WithPorts(std::string json, const std::map<int, int>& cardPorts, int controlPort) {
+  for (const auto& [card, port] : cardPorts) {
+    const std::regex cardKey("\"card\"\\s*:\\s*" + std::to_string(card) + "\\b");
+    std::smatch found;
+    if (std::regex_search(json, found, cardKey)) {
+      ReplaceNumberAfter(json, "\"port\"", static_cast<std::size_t>(found.position(0)), port);
+    }
+  }
+  ReplaceNumberAfter(json, "\"control_port\"", 0, controlPort);
+  return json;
+}
+
+}  // namespace
+
 SimulatorSession::SimulatorSession(const std::string& directory, const std::string& networkJson,
-                                   const std::string& logFile) {
+                                   const std::string& logFile, const SimulatorSession* previous) {
   const std::string file = directory + "\\network.json";
   {
     std::ofstream out(file, std::ios::trunc);
-    out << networkJson;
+    out << (previous == nullptr ? networkJson : WithPorts(networkJson, previous->cardPorts_, previous->controlPort_));
   }
   const std::string log = logFile.empty() ? "" : "--log \"" + logFile + "\" ";
+  const std::string ports = previous == nullptr ? "--free-ports " : "";
   process_ = std::make_unique<ProbeProcess>(ProgramDirectory() + "\\tavexsim.exe",
-                                            "--quiet --free-ports " + log + "\"" + file + "\"");
+                                            "--quiet " + ports + log + "\"" + file + "\"");
   if (!process_->Started()) {
     problem_ = "tavexsim.exe could not be started from " + ProgramDirectory();
     return;

@@ -18,7 +18,10 @@ class SimulatorSession {
   // whatever the file says, so a simulator already running on the same
   // network (the demo's) is no obstacle. `logFile`, when
   // given, gets every request, reply and fault the simulator logs (appended).
-  SimulatorSession(const std::string& directory, const std::string& networkJson, const std::string& logFile = {});
+  // A simulator started again after `previous` ended (a restart the card
+  // server must survive) takes `previous`'s ports instead.
+  SimulatorSession(const std::string& directory, const std::string& networkJson, const std::string& logFile = {},
+                   const SimulatorSession* previous = nullptr);
   ~SimulatorSession();
 
   bool Ready() const { return ready_; }
