@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "group_cycle.h"
+#include "item_sampling.h"
 
 namespace vrt::opc {
 namespace {
@@ -171,6 +172,45 @@ TEST(GroupCycle, AKeepAliveComesAfterExactlyItsQuietTimeAndNeverBesideAnUpdate) 
   EXPECT_FALSE(KeepAliveDue(1000, quiet, 900, false, false));
   EXPECT_FALSE(KeepAliveDue(1000, quiet, 900, true, false));
   EXPECT_TRUE(KeepAliveDue(1000, quiet, 100, true, false));
+}
+
+TEST(ItemSampling, ARateIsNeverQuickerThanThePollRecordOrThePollThread) {
+  // Poll record every 500 ms, poll thread every 100 ms.
+  EXPECT_EQ(RevisedSamplingRate(0, 500, 100), 500u);  // the quickest
+  EXPECT_EQ(RevisedSamplingRate(499, 500, 100), 500u);
+  EXPECT_EQ(RevisedSamplingRate(500, 500, 100), 500u);
+  EXPECT_EQ(RevisedSamplingRate(501, 500, 100), 501u);
+  // A record polled quicker than the thread looks: the thread's wait.
+  EXPECT_EQ(RevisedSamplingRate(50, 10, 100), 100u);
+  // Poll time not known: the thread's wait alone.
+  EXPECT_EQ(RevisedSamplingRate(0, 0, 100), 100u);
+  EXPECT_EQ(RevisedSamplingRate(0xFFFFFFFF, 500, 100), 0xFFFFFFFFu);
+}
+
+TEST(ItemSampling, ABufferGivesItsSamplesOldestFirstAndSaysWhenItDroppedAny) {
+  SampleBuffer<int> buffer(3);
+  for (int sample = 1; sample <= 3; ++sample) buffer.Add(sample);
+  auto taken = buffer.Take();
+  EXPECT_EQ(taken.samples, (std::vector<int>{1, 2, 3}));  // exactly full: nothing dropped
+  EXPECT_FALSE(taken.overflowed);
+  EXPECT_EQ(buffer.Size(), 0u);
+  for (int sample = 1; sample <= 5; ++sample) buffer.Add(sample);
+  taken = buffer.Take();
+  EXPECT_EQ(taken.samples, (std::vector<int>{3, 4, 5}));  // one over: the oldest went
+  EXPECT_TRUE(taken.overflowed);
+  // The overflow is told once.
+  buffer.Add(6);
+  taken = buffer.Take();
+  EXPECT_EQ(taken.samples, std::vector<int>{6});
+  EXPECT_FALSE(taken.overflowed);
+  EXPECT_TRUE(buffer.Take().samples.empty());
+  // A buffer of none holds one.
+  SampleBuffer<int> least(0);
+  least.Add(1);
+  least.Add(2);
+  taken = least.Take();
+  EXPECT_EQ(taken.samples, std::vector<int>{2});
+  EXPECT_TRUE(taken.overflowed);
 }
 
 TEST(GroupCycle, QueuedReadsOfAnInactiveGroupFromTheCacheAreOutOfService) {
