@@ -166,6 +166,10 @@ bool StructureInside(const DitImage& image) {
   for (int k = 0; k < pollRecords; ++k) {
     const DitPollRecord* record = image.PollRecord(k);
     if (record == nullptr) return false;
+    // The processes share the record's 16-bit fields (its status, its lock
+    // bytes' neighbours) with single aligned accesses: a record at an odd
+    // offset cannot be shared.
+    if ((reinterpret_cast<const std::uint8_t*>(record) - image.Base()) % 2 != 0) return false;
     if (record->deviceIndex >= devices) return false;
     // Readers index the areas by register: each must hold what the record's
     // length, data type and exception type call for.
