@@ -206,9 +206,9 @@ class Reader {
     if (const JsonValue* moving = value.Find("moving")) {
       if (!Expect(*moving, JsonValue::Kind::kArray, path + ".moving")) return false;
       for (std::size_t i = 0; i < moving->items.size(); ++i) {
-        MovingRegister spec;
-        if (!Moving(moving->items[i], path + ".moving[" + std::to_string(i) + "]", &spec)) return false;
-        station->moving.push_back(spec);
+        MovingRegister motion;
+        if (!Moving(moving->items[i], path + ".moving[" + std::to_string(i) + "]", &motion)) return false;
+        station->moving.push_back(motion);
       }
     }
     return true;
@@ -217,7 +217,7 @@ class Reader {
   // { "register": R, "kind": "ramp", "low": L, "high": H, "seconds": S },
   // { "register": R, "kind": "wander", "low": L, "high": H, "step": N } or
   // { "register": R, "kind": "toggle", "bit": B, "seconds": S }.
-  bool Moving(const JsonValue& value, const std::string& path, MovingRegister* spec) {
+  bool Moving(const JsonValue& value, const std::string& path, MovingRegister* motion) {
     if (!Expect(value, JsonValue::Kind::kObject, path)) return false;
     if (!OnlyMembers(value, path, {"register", "kind", "low", "high", "seconds", "step", "bit"})) return false;
     const JsonValue* kind = value.Find("kind");
@@ -225,7 +225,7 @@ class Reader {
         (kind->text != "ramp" && kind->text != "wander" && kind->text != "toggle")) {
       return Fail(kind ? *kind : value, path + ".kind", "must be \"ramp\", \"wander\" or \"toggle\"");
     }
-    spec->kind = kind->text == "ramp"     ? MovingRegister::Kind::kRamp
+    motion->kind = kind->text == "ramp"     ? MovingRegister::Kind::kRamp
                  : kind->text == "wander" ? MovingRegister::Kind::kWander
                                           : MovingRegister::Kind::kToggle;
     std::int64_t number = 0;
@@ -238,15 +238,15 @@ class Reader {
       *out = static_cast<int>(number);
       return true;
     };
-    const bool toggle = spec->kind == MovingRegister::Kind::kToggle;
-    const bool wander = spec->kind == MovingRegister::Kind::kWander;
-    if (!member("register", true, 0, kRegisterCount - 1, &spec->address) ||
-        !member("low", !toggle, -32768, 65535, &spec->low) || !member("high", !toggle, -32768, 65535, &spec->high) ||
-        !member("seconds", !wander, 1, 86400, &spec->seconds) || !member("bit", toggle, 0, 15, &spec->bit)) {
+    const bool toggle = motion->kind == MovingRegister::Kind::kToggle;
+    const bool wander = motion->kind == MovingRegister::Kind::kWander;
+    if (!member("register", true, 0, kRegisterCount - 1, &motion->address) ||
+        !member("low", !toggle, -32768, 65535, &motion->low) || !member("high", !toggle, -32768, 65535, &motion->high) ||
+        !member("seconds", !wander, 1, 86400, &motion->seconds) || !member("bit", toggle, 0, 15, &motion->bit)) {
       return false;
     }
-    if (value.Find("step") != nullptr && !member("step", wander, 1, 65535, &spec->step)) return false;
-    if (!toggle && spec->low > spec->high) return Fail(value, path, "low must not lie above high");
+    if (value.Find("step") != nullptr && !member("step", wander, 1, 65535, &motion->step)) return false;
+    if (!toggle && motion->low > motion->high) return Fail(value, path, "low must not lie above high");
     return true;
   }
 

@@ -75,7 +75,7 @@ std::vector<std::uint8_t> Station::Nak(std::uint8_t code, std::uint8_t command) 
 
 void Station::AddMoving(const MovingRegister& moving) {
   Moving state;
-  state.spec = moving;
+  state.motion = moving;
   state.value = moving.low + (moving.high - moving.low) / 2;
   state.random = static_cast<std::uint32_t>(number_) * 2048u + static_cast<std::uint32_t>(moving.address);
   moving_.push_back(state);
@@ -83,16 +83,16 @@ void Station::AddMoving(const MovingRegister& moving) {
 
 void Station::Move(std::int64_t hostLocalMs) {
   for (Moving& moving : moving_) {
-    const MovingRegister& spec = moving.spec;
+    const MovingRegister& motion = moving.motion;
     if (moving.startMs < 0) moving.startMs = hostLocalMs;
     const std::int64_t elapsed = std::max<std::int64_t>(0, hostLocalMs - moving.startMs);
-    const std::int64_t period = std::int64_t{spec.seconds} * 1000;
-    switch (spec.kind) {
+    const std::int64_t period = std::int64_t{motion.seconds} * 1000;
+    switch (motion.kind) {
       case MovingRegister::Kind::kRamp: {
         const std::int64_t half = period / 2;
         const std::int64_t at = elapsed % period;
         const std::int64_t risen = at <= half ? at : period - at;
-        SetRegister(spec.address, static_cast<std::uint16_t>(spec.low + (spec.high - spec.low) * risen / half));
+        SetRegister(motion.address, static_cast<std::uint16_t>(motion.low + (motion.high - motion.low) * risen / half));
         break;
       }
       case MovingRegister::Kind::kWander: {
@@ -100,18 +100,18 @@ void Station::Move(std::int64_t hostLocalMs) {
         moving.stepsDone = std::max(moving.stepsDone, due - kMaxWanderCatchUp);
         for (; moving.stepsDone < due; ++moving.stepsDone) {
           moving.random = moving.random * 1103515245u + 12345u;
-          const auto choices = static_cast<std::uint32_t>(2 * spec.step + 1);
-          const int by = static_cast<int>((moving.random >> 16) % choices) - spec.step;
-          moving.value = std::clamp(moving.value + by, spec.low, spec.high);
+          const auto choices = static_cast<std::uint32_t>(2 * motion.step + 1);
+          const int by = static_cast<int>((moving.random >> 16) % choices) - motion.step;
+          moving.value = std::clamp(moving.value + by, motion.low, motion.high);
         }
-        SetRegister(spec.address, static_cast<std::uint16_t>(moving.value));
+        SetRegister(motion.address, static_cast<std::uint16_t>(moving.value));
         break;
       }
       case MovingRegister::Kind::kToggle: {
-        const auto mask = static_cast<std::uint16_t>(1u << spec.bit);
+        const auto mask = static_cast<std::uint16_t>(1u << motion.bit);
         const bool set = (elapsed / period) % 2 == 1;
-        const std::uint16_t word = Register(spec.address);
-        SetRegister(spec.address, static_cast<std::uint16_t>(set ? word | mask : word & ~mask));
+        const std::uint16_t word = Register(motion.address);
+        SetRegister(motion.address, static_cast<std::uint16_t>(set ? word | mask : word & ~mask));
         break;
       }
     }

@@ -123,7 +123,7 @@ class Station {
   std::optional<StationEvent> TakeNextEvent();
 
   struct Moving {
-    MovingRegister spec;
+    MovingRegister motion;
     std::int64_t startMs = -1;
     std::int64_t stepsDone = 0;
     int value = 0;
