@@ -55,9 +55,9 @@ HRESULT OpcGroup::CompleteInCallersThread(bool argumentsGiven, DWORD* pdwCancelI
 }
 
 template <typename ReadItem>
-HRESULT OpcGroup::CompleteRead(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID, DWORD* pdwCancelID,
-                               HRESULT** ppErrors, ReadItem read) {
-  const bool given = dwCount != 0 && phServer != nullptr && ppErrors != nullptr;
+HRESULT OpcGroup::CompleteRead(DWORD dwCount, OPCHANDLE* phServer, bool ownArgumentsGiven, DWORD dwTransactionID,
+                               DWORD* pdwCancelID, HRESULT** ppErrors, ReadItem read) {
+  const bool given = dwCount != 0 && phServer != nullptr && ownArgumentsGiven && ppErrors != nullptr;
   return CompleteInCallersThread(given, pdwCancelID, kReadCancelId, [&](IOPCDataCallback& sink, OPCHANDLE group) {
     *ppErrors = nullptr;
     HRESULT* errors = Results<HRESULT>(dwCount);
@@ -116,7 +116,7 @@ HRESULT OpcGroup::CompleteWrite(DWORD dwCount, OPCHANDLE* phServer, bool valuesG
 
 HRESULT OpcGroup::Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID, DWORD* pdwCancelID,
                        HRESULT** ppErrors) {
-  return CompleteRead(dwCount, phServer, dwTransactionID, pdwCancelID, ppErrors,
+  return CompleteRead(dwCount, phServer, true, dwTransactionID, pdwCancelID, ppErrors,
                       [](ItemValues& completion, DWORD k, OpcItem& item) {
                         completion.ReadInto(k, item, OPC_DS_CACHE);
                       });
@@ -177,8 +177,7 @@ HRESULT OpcGroup::GetEnable(BOOL* pbEnable) {
 
 HRESULT OpcGroup::ReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxAge, DWORD dwTransactionID,
                              DWORD* pdwCancelID, HRESULT** ppErrors) {
-  if (pdwMaxAge == nullptr) dwCount = 0;  // refused as a missing argument
-  return CompleteRead(dwCount, phServer, dwTransactionID, pdwCancelID, ppErrors,
+  return CompleteRead(dwCount, phServer, pdwMaxAge != nullptr, dwTransactionID, pdwCancelID, ppErrors,
                       [&](ItemValues& completion, DWORD k, OpcItem& item) {
                         completion.ReadInto(k, item, pdwMaxAge[k], true);
                       });

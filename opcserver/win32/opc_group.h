@@ -195,8 +195,8 @@ class OpcGroup final : public IOPCGroupStateMgt2,
   // by the call's own rule, completed through OnReadComplete or
   // OnWriteComplete.
   template <typename ReadItem>
-  HRESULT CompleteRead(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID, DWORD* pdwCancelID,
-                       HRESULT** ppErrors, ReadItem read);
+  HRESULT CompleteRead(DWORD dwCount, OPCHANDLE* phServer, bool ownArgumentsGiven, DWORD dwTransactionID,
+                       DWORD* pdwCancelID, HRESULT** ppErrors, ReadItem read);
   template <typename WriteItem>
   HRESULT CompleteWrite(DWORD dwCount, OPCHANDLE* phServer, bool valuesGiven, DWORD dwTransactionID,
                         DWORD* pdwCancelID, HRESULT** ppErrors, WriteItem write);
