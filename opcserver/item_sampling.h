@@ -13,6 +13,11 @@
 
 namespace vrt::opc {
 
+// An item without a rate of its own (Get/ClearItemSamplingRate).
+inline constexpr std::uint32_t kRateNotSet = 0xC0040405;  // OPC_E_RATENOTSET
+// The entry of the oldest value kept after the buffer dropped older ones.
+inline constexpr std::uint32_t kDataQueueOverflow = 0x00040404;  // OPC_S_DATAQUEUEOVERFLOW
+
 // The rate an item gets, in milliseconds: never quicker than its poll record
 // is polled (the image holds nothing newer in between; 0: not known) nor
 // than the poll thread looks at its groups. 0 asks for the quickest.

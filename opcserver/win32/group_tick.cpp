@@ -126,8 +126,12 @@ void OpcGroup::Tick(std::uint32_t elapsed) {
   IOPCDataCallback* sink = dataCallback_.Slot().PollSink();
   std::unique_lock<std::recursive_mutex> held(lock_);
   bool updateSent = false;
+  const bool servicesItems = ServicesItems(active_ != FALSE, deleted_, sink != nullptr, dataObjectCreated_);
+  // Items with sampling rates of their own are read on their own countdowns,
+  // every tick, before the group's update that may carry what they found.
+  if (servicesItems && itemsSampled_) SampleItems(elapsed);
   if (CountDown(countdown_, elapsed)) {
-    if (ServicesItems(active_ != FALSE, deleted_, sink != nullptr, dataObjectCreated_)) {
+    if (servicesItems) {
       CycleHost host(*this, held, sink);
       updateSent = ServiceGroup(host, sink != nullptr);
       server_->CountServicedCycle();
@@ -140,15 +144,39 @@ void OpcGroup::Tick(std::uint32_t elapsed) {
   if (dataObjectCreated_) CompleteQueuedRequests(held);
 }
 
+void OpcGroup::SampleItems(std::uint32_t elapsed) {
+  for (auto& [handle, item] : items_) item->Sample(elapsed, percentDeadband_);
+}
+
+// An item that buffered what it sampled since the last update sends all of
+// it, oldest first, each value an entry of its own under the item's client
+// handle; any other item sends the value it holds.
 void OpcGroup::SendDataChange(std::unique_lock<std::recursive_mutex>& held, IOPCDataCallback* sink,
                                const std::vector<std::uint32_t>& serverHandles) {
-  ItemValues delivered(serverHandles.size());
-  std::size_t count = 0;
+  struct Changed {
+    std::shared_ptr<OpcItem> item;
+    SampleBuffer<SampledValue>::Taken buffered;
+  };
+  std::vector<Changed> changed;
+  std::size_t entries = 0;
   for (OPCHANDLE handle : serverHandles) {
     auto item = FindItem(handle);
     if (item == nullptr) continue;  // removed since it changed
-    delivered.ReadInto(count++, *item, OPC_DS_CACHE);
-    item->ClearPending();
+    changed.push_back({item, item->TakeSamples()});
+    entries += changed.back().buffered.samples.empty() ? 1 : changed.back().buffered.samples.size();
+  }
+  ItemValues delivered(entries);
+  std::size_t count = 0;
+  for (Changed& entry : changed) {
+    if (entry.buffered.samples.empty()) {
+      delivered.ReadInto(count++, *entry.item, OPC_DS_CACHE);
+    } else {
+      for (std::size_t k = 0; k < entry.buffered.samples.size(); ++k) {
+        const bool dropped = k == 0 && entry.buffered.overflowed;
+        delivered.Place(count++, entry.item->ClientHandle(), std::move(entry.buffered.samples[k]), dropped);
+      }
+    }
+    entry.item->ClearPending();
   }
   if (count > 0) {
     const OPCHANDLE group = clientHandle_;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "group_cycle.h"
+#include "item_sampling.h"
 #include "opc_da.h"
 #include "opc_item.h"
 #include "vrtopc_module.h"
@@ -39,6 +40,17 @@ struct ItemValues {
   void ReadInto(std::size_t index, OpcItem& item, DWORD maxAge, bool inRequestedType) {
     clientHandles[index] = item.ClientHandle();
     errors[index] = item.ReadMaxAge(maxAge, inRequestedType, &values[index], &qualities[index], &stamps[index]);
+  }
+  // Entry `index` a value the item sampled; the oldest kept after the
+  // buffer dropped older ones says so in its error.
+  void Place(std::size_t index, OPCHANDLE clientHandle, SampledValue&& sample, bool afterDrop) {
+    clientHandles[index] = clientHandle;
+    VariantClear(&values[index]);
+    values[index] = sample.value;
+    VariantInit(&sample.value);
+    qualities[index] = sample.quality;
+    stamps[index] = sample.stamp;
+    errors[index] = afterDrop && SUCCEEDED(sample.error) ? static_cast<HRESULT>(kDataQueueOverflow) : sample.error;
   }
   // The master quality and error of the first `count` entries.
   MasterResults Master(std::size_t count) const {

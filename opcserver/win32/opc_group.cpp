@@ -83,6 +83,8 @@ HRESULT OpcGroup::QueryInterface(REFIID iid, void** object) {
     *object = static_cast<IOPCAsyncIO3*>(this);
   } else if (IsEqualIID(iid, IID_IOPCItemDeadbandMgt)) {
     *object = static_cast<IOPCItemDeadbandMgt*>(this);
+  } else if (IsEqualIID(iid, IID_IOPCItemSamplingMgt)) {
+    *object = static_cast<IOPCItemSamplingMgt*>(this);
   } else {
     return E_NOINTERFACE;
   }
@@ -156,6 +158,7 @@ bool OpcGroup::CopyInto(OpcGroup& clone) {
   clone.clientHandle_ = clientHandle_;
   clone.updateRate_ = updateRate_;
   clone.keepAlive_ = keepAlive_;
+  clone.itemsSampled_ = itemsSampled_;
   clone.timeBias_ = timeBias_;
   clone.percentDeadband_ = percentDeadband_;
   clone.lcid_ = lcid_;

@@ -34,6 +34,7 @@ class OpcGroup final : public IOPCGroupStateMgt2,
                        public IOPCAsyncIO3,
                        public IOPCAsyncIO,
                        public IOPCItemDeadbandMgt,
+                       public IOPCItemSamplingMgt,
                        public IDataObject,
                        public IConnectionPointContainer,
                        private ConnectionPointOwner {
@@ -123,6 +124,18 @@ class OpcGroup final : public IOPCGroupStateMgt2,
                                             HRESULT** ppErrors) override;
   HRESULT STDMETHODCALLTYPE ClearItemDeadband(DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppErrors) override;
 
+  // IOPCItemSamplingMgt (item_settings.cpp): items sampled at rates of
+  // their own, the changes between two updates buffered on request.
+  HRESULT STDMETHODCALLTYPE SetItemSamplingRate(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwRequestedSamplingRate,
+                                                DWORD** ppdwRevisedSamplingRate, HRESULT** ppErrors) override;
+  HRESULT STDMETHODCALLTYPE GetItemSamplingRate(DWORD dwCount, OPCHANDLE* phServer, DWORD** ppdwSamplingRate,
+                                                HRESULT** ppErrors) override;
+  HRESULT STDMETHODCALLTYPE ClearItemSamplingRate(DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppErrors) override;
+  HRESULT STDMETHODCALLTYPE SetItemBufferEnable(DWORD dwCount, OPCHANDLE* phServer, BOOL* pbEnable,
+                                                HRESULT** ppErrors) override;
+  HRESULT STDMETHODCALLTYPE GetItemBufferEnable(DWORD dwCount, OPCHANDLE* phServer, BOOL** ppbEnable,
+                                                HRESULT** ppErrors) override;
+
   // IDataObject: DAdvise and DUnadvise of the three stream formats.
   HRESULT STDMETHODCALLTYPE GetData(FORMATETC* pformatetcIn, STGMEDIUM* pmedium) override;
   HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC* pformatetc, STGMEDIUM* pmedium) override;
@@ -182,6 +195,7 @@ class OpcGroup final : public IOPCGroupStateMgt2,
   void SendDataChange(std::unique_lock<std::recursive_mutex>& held, IOPCDataCallback* sink,
                       const std::vector<std::uint32_t>& serverHandles);
   void SendKeepAlive(std::unique_lock<std::recursive_mutex>& held, IOPCDataCallback* sink);
+  void SampleItems(std::uint32_t elapsed);
   void SendStream(std::unique_lock<std::recursive_mutex>& held, StreamFormat format,
                   const std::vector<std::shared_ptr<OpcItem>>& items, DWORD transactionId, DWORD source);
   void CompleteQueuedRequests(std::unique_lock<std::recursive_mutex>& held);
@@ -234,6 +248,7 @@ class OpcGroup final : public IOPCGroupStateMgt2,
   std::int64_t countdown_ = 0;
   DWORD keepAlive_ = 0;              // revised, 0: off
   std::uint64_t keepAliveQuiet_ = 0;  // milliseconds since the last update sent
+  bool itemsSampled_ = false;         // an item was given a sampling rate of its own
   HandleTable<std::shared_ptr<OpcItem>> items_;
 
   SinkConnectionPoint<IOPCDataCallback> dataCallback_{*this, true};

@@ -8,6 +8,7 @@
 #include "vrtopc_module.h"
 #include <cstring>
 
+#include "nio_types.h"
 #include "vrtstsr.h"
 
 namespace vrt::opc {
@@ -134,6 +135,8 @@ void OpcItem::CopyFrom(OpcItem& source, OPCHANDLE serverHandle) {
   active_ = source.active_;
   pendingChanges_ = source.pendingChanges_;
   deadband_ = source.deadband_;
+  samplingRate_ = source.samplingRate_;
+  bufferEnabled_ = source.bufferEnabled_;
   quality_ = source.quality_;
   timeStamp_ = source.timeStamp_;
   parsed_ = source.parsed_;  // the point's copy points at its own records
@@ -153,6 +156,7 @@ void OpcItem::ApplyActive(bool active) {
   active_ = active;
   if (active) {
     pendingChanges_ = kPendingAll;
+    sampleCountdown_ = 0;
     if (Module().settings.autoStart == 1) quality_ &= kActivationQualityMask;
   } else {
     pendingChanges_ = 0;
@@ -266,6 +270,15 @@ HRESULT OpcItem::Present(bool current, VARTYPE type, VARIANT* value, WORD* quali
 bool OpcItem::Refresh(float percentDeadband) {
   std::lock_guard<std::mutex> guard(lock_);
   if (!active_) return false;
+  if (samplingRate_) {
+    const bool changed = sampledChange_;
+    sampledChange_ = false;
+    return changed;
+  }
+  return TakeReading(percentDeadband);
+}
+
+bool OpcItem::TakeReading(float percentDeadband) {
   // Against what the subscription last reported, not against the cache: a
   // client's read of the item refreshes the cache, and the change it saw
   // there must still reach the subscribers.
@@ -304,6 +317,60 @@ bool OpcItem::Refresh(float percentDeadband) {
   }
   VariantClear(&fresh);
   return changed;
+}
+
+void OpcItem::SetSamplingRate(std::uint32_t revisedMs) {
+  std::lock_guard<std::mutex> guard(lock_);
+  samplingRate_ = revisedMs;
+  sampleCountdown_ = 0;  // the first sample at the next tick
+}
+
+std::optional<std::uint32_t> OpcItem::SamplingRate() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return samplingRate_;
+}
+
+void OpcItem::ClearSamplingRate() {
+  std::lock_guard<std::mutex> guard(lock_);
+  samplingRate_.reset();
+  // A change sampled but not yet sent goes out with the next update, which
+  // now reads the item itself and finds nothing new against it.
+  if (sampledChange_) pendingChanges_ = kPendingAll;
+}
+
+void OpcItem::SetBufferEnable(bool enable) {
+  std::lock_guard<std::mutex> guard(lock_);
+  bufferEnabled_ = enable;
+  if (!enable) samples_.Take();  // the held value still goes out with the next update
+}
+
+bool OpcItem::BufferEnabled() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return bufferEnabled_;
+}
+
+void OpcItem::Sample(std::uint32_t elapsed, float percentDeadband) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!active_ || !samplingRate_ || !CountDown(sampleCountdown_, elapsed)) return;
+  sampleCountdown_ = *samplingRate_;
+  if (!TakeReading(percentDeadband)) return;
+  sampledChange_ = true;
+  if (!bufferEnabled_) return;
+  SampledValue sample;
+  sample.error = Present(true, requestedType_, &sample.value, &sample.quality, &sample.stamp);
+  samples_.Add(std::move(sample));
+}
+
+SampleBuffer<SampledValue>::Taken OpcItem::TakeSamples() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return samples_.Take();
+}
+
+int OpcItem::PollRecordIndex() {
+  std::lock_guard<std::mutex> guard(lock_);
+  const NioAddress* address = parsed_.point.block.address;
+  if (address == nullptr || (address->resolution & vrt::kResolvedMark) == 0) return -1;
+  return vrt::ResolvedIndexOf(*address);
 }
 
 HRESULT OpcItem::SetDeadband(float percent) {

@@ -12,9 +12,43 @@
 
 #include "change_test.h"
 #include "item_id.h"
+#include "item_sampling.h"
 #include "opc_da.h"
 
 namespace vrt::opc {
+
+// One value an item's sampling kept for the next update, as the client
+// asked for it: converted to its requested type, with the error of that.
+struct SampledValue {
+  SampledValue() { VariantInit(&value); }
+  SampledValue(SampledValue&& other) noexcept
+      : value(other.value), quality(other.quality), stamp(other.stamp), error(other.error) {
+    VariantInit(&other.value);
+  }
+  SampledValue& operator=(SampledValue&& other) noexcept {
+    if (this != &other) {
+      VariantClear(&value);
+      value = other.value;
+      VariantInit(&other.value);
+      quality = other.quality;
+      stamp = other.stamp;
+      error = other.error;
+    }
+    return *this;
+  }
+  SampledValue(const SampledValue&) = delete;
+  SampledValue& operator=(const SampledValue&) = delete;
+  ~SampledValue() { VariantClear(&value); }
+
+  VARIANT value;
+  WORD quality = 0;
+  FILETIME stamp{};
+  HRESULT error = S_OK;
+};
+
+// Values sampled between two updates, at most this many per item: at the
+// quickest rate the poll thread allows (100 ms) that is six seconds' worth.
+inline constexpr std::size_t kSampleBufferCapacity = 64;
 
 class OpcItem {
  public:
@@ -40,8 +74,28 @@ class OpcItem {
   // is a cache read). In the requested type, or else the canonical one.
   HRESULT ReadMaxAge(DWORD maxAge, bool inRequestedType, VARIANT* value, WORD* quality, FILETIME* timeStamp);
   // The group tick's refresh of an active item: reads the driver and keeps
-  // the value when the change test says it is news. True for a change.
+  // the value when the change test says it is news. True for a change. An
+  // item with a sampling rate of its own is read by Sample instead: then
+  // true when a sample since the last update changed.
   bool Refresh(float percentDeadband);
+
+  // The item's own sampling rate (DA 3.0), already revised, and whether
+  // the changes it samples between two updates are kept for the next one.
+  void SetSamplingRate(std::uint32_t revisedMs);
+  std::optional<std::uint32_t> SamplingRate();
+  void ClearSamplingRate();
+  void SetBufferEnable(bool enable);
+  bool BufferEnabled();
+  // The poll thread's sampling of an active item with a rate of its own:
+  // `elapsed` off its countdown; when due, the driver read with the change
+  // test, and a change kept in the buffer while buffering is on.
+  void Sample(std::uint32_t elapsed, float percentDeadband);
+  // The buffered values for an update, oldest first (none: the update
+  // carries the held value).
+  SampleBuffer<SampledValue>::Taken TakeSamples();
+  // The image's index of the item's poll record, once the driver resolved
+  // its address; -1 before.
+  int PollRecordIndex();
 
   // The item's own percent deadband (DA 3.0), used instead of the group's
   // by Refresh; 0 or the refusal (not analog, not a percentage).
@@ -102,6 +156,9 @@ class OpcItem {
   HRESULT Present(bool current, VARTYPE type, VARIANT* value, WORD* quality, FILETIME* timeStamp);
   // Activation under the item's lock, already held.
   void ApplyActive(bool active);
+  // The driver's value through the change test against what was last
+  // reported, kept when it is news. Under the item's lock.
+  bool TakeReading(float percentDeadband);
 
   std::mutex lock_;
   OPCHANDLE serverHandle_ = 0;
@@ -118,8 +175,13 @@ class OpcItem {
   std::uint16_t nioStatus_ = 0;
   std::uint32_t pendingChanges_ = 0;  // bit 0: DATA, bit 1: DATATIME not yet delivered
   bool hasValue_ = false;
-  std::optional<std::uint64_t> lastGoodReadMs_;
-  std::optional<float> deadband_;  // the item's own, else the group's  // the tick count of the value's last good read
+  std::optional<std::uint64_t> lastGoodReadMs_;  // the tick count of the value's last good read
+  std::optional<float> deadband_;                // the item's own, else the group's
+  std::optional<std::uint32_t> samplingRate_;    // the item's own, else the group's update rate
+  std::int64_t sampleCountdown_ = 0;
+  bool sampledChange_ = false;  // a sample changed since the last update
+  bool bufferEnabled_ = false;
+  SampleBuffer<SampledValue> samples_{kSampleBufferCapacity};
   // What the group tick last reported as a change: the base of its change
   // test, which reads of the item (they refresh the cache) leave alone.
   struct Reported {

@@ -23,6 +23,9 @@
 //   -  sink slot lock (SinkSlot::lock_) and the server's release queue lock
 //      (OpcServer::releaseLock_): leaves, held only to swap pointers;
 //      nothing is taken under them.
+//   -  the image mapping lock (item_settings.cpp): a leaf around the
+//      server's own view of the image, held only to read a poll record's
+//      poll time; taken with no other lock held.
 // Counters, the last update time, handles, transaction IDs, the running
 // flag and the deleted mark are atomics, so that the poll thread may touch
 // the server while it holds a group's lock.
