@@ -168,9 +168,31 @@ void PollEngine::TimerStep(int channel, std::uint32_t elapsed) {
   }
 }
 
+bool PollEngine::DrainStep(int channel, std::uint32_t elapsed) {
+  ChannelState& state = channels_[channel];
+  Mcb& mcb = *state.mcb;
+  std::int16_t length = 0;
+  if (card_.Receive(mcb.card, &length, mcb.receive) == 0) {
+    ++image_.Channel(channel)->statistics.framesReceived;
+    if (state.sendsTimedOut > 0) --state.sendsTimedOut;
+  }
+  mcb.timeoutCountdown = CountDown(mcb.timeoutCountdown, elapsed);
+  if (state.sendsTimedOut > 0 && mcb.timeoutCountdown > 0) return true;
+  state.sendsTimedOut = 0;
+  state.draining = false;
+  mcb.receivedLength = 0;
+  mcb.busy = 0;
+  return false;
+}
+
 bool PollEngine::ReceiveStep(int channel, std::uint32_t elapsed) {
   ChannelState& state = channels_[channel];
   Mcb& mcb = *state.mcb;
+  if (state.draining) {
+    if (DrainStep(channel, elapsed)) return true;
+    state.timeSyncOutstanding = false;
+    return false;
+  }
   DitChannel& record = *image_.Channel(channel);
   std::int16_t length = 0;
   const std::int16_t result = card_.Receive(mcb.card, &length, mcb.receive);
@@ -220,6 +242,12 @@ bool PollEngine::ReceiveStep(int channel, std::uint32_t elapsed) {
         break;
     }
     mcb.receivedLength = 0;
+    if (!mcb.busy && state.sendsTimedOut > 0) {
+      mcb.busy = 1;
+      state.draining = true;
+      mcb.timeoutCountdown = static_cast<std::int32_t>(mcb.replyTimeout);
+      return true;
+    }
   }
   if (mcb.busy) TimeoutStep(channel, elapsed);
   if (!mcb.busy) state.timeSyncOutstanding = false;
@@ -235,6 +263,7 @@ void PollEngine::TimeoutStep(int channel, std::uint32_t elapsed) {
   ++record.statistics.replyTimeouts;
   record.statistics.writeRequests = mcb.station;
   mcb.receivedLength = 0;
+  ++state.sendsTimedOut;
   if (mcb.retriesLeft == 0) {
     mcb.busy = 0;
     // A time sync has no poll record of its own whose status could fail.

@@ -109,6 +109,16 @@ class PollEngine {
     // for that event again (a repeat the decoder drops as a duplicate when
     // the driver has it already) instead of for the next one.
     std::vector<bool> eventUnanswered;
+    // Sends that timed out (retried, or failed for good) since a request
+    // last completed: their answers may still come. One of them may be the
+    // answer that completes the next request (a late answer and the
+    // request's own are alike when the request repeats the one that timed
+    // out), so after a completion whatever else arrives within a reply
+    // timeout is theirs and is dropped. Taken for the next request, it
+    // would put every later answer one request behind, and the one that met
+    // a request of another kind would be lost, with the event it carried.
+    std::uint16_t sendsTimedOut = 0;
+    bool draining = false;
     std::unique_ptr<Mcb> mcb;
   };
   enum class WriteOutcome { kNothingFound, kSentAndDone, kSentMoreToDo };
@@ -116,6 +126,9 @@ class PollEngine {
   bool MarkEventUnanswered(int channel, int pollRecord, bool unanswered);
   void TimerStep(int channel, std::uint32_t elapsed);
   bool ReceiveStep(int channel, std::uint32_t elapsed);
+  // The wait for late answers after a completed request (sendsTimedOut);
+  // true while it goes on.
+  bool DrainStep(int channel, std::uint32_t elapsed);
   void TimeoutStep(int channel, std::uint32_t elapsed);
   void ScheduleStep(int channel);
   bool ReadScan(int channel);

@@ -2,9 +2,11 @@
 // it sends, when, and what lands in the image.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <utility>
 
 #include "captured_log.h"
 #include "dit_codes.h"
@@ -100,6 +102,11 @@ class Engine : public ::testing::Test {
     channel.record.primary.failureDelay = 100;
     channel.record.backup.failureDelay = 300;
     configuration.channels.push_back(channel);
+    Start(configuration);
+  }
+
+  // The engine over the image of `configuration`, its first channel started.
+  void Start(DitConfiguration& configuration) {
     bytes = WriteDitImage(configuration, 0).bytes;
     ASSERT_FALSE(bytes.empty());
     image = DitImage(bytes.data(), bytes.size());
@@ -593,6 +600,75 @@ TEST_F(Engine, AFailedEventRequestIsFollowedByARepeatUntilTheRecorderAnswers) {
   EXPECT_EQ(Bytes(answered.begin() + 1, answered.end()), Bytes(answered.size() - 1, 0x11));
   EXPECT_EQ(image.PollRecord(0)->status, kStatusGood);
 }
+
+// A recorder whose answer to "next event" comes after the driver gave up
+// waiting: the late answer is taken for the repeat's, and the repeat's own
+// answer, still on its way, must not be taken for the request after it.
+// Otherwise every later answer lands one request late, and the one that
+// lands on a request for data is lost with the event in it.
+// With retries the late answer meets the retry; without, it meets the
+// repeat that follows the failed request.
+class LateEventReply : public Engine, public ::testing::WithParamInterface<int> {};
+
+TEST_P(LateEventReply, IsNotTakenForTheNextRequest) {
+  // The recorder (station 5), asked as fast as it answers, and a rack
+  // (station 7) read now and then, on one channel.
+  DitPollRecord events = SamplePollRecord(0, 14, kDataUnsigned, kExceptionDisabled, kPollKindEvent);
+  events.pollTime = 0;
+  DitPollRecord data = SamplePollRecord(0x10, 2);
+  data.pollTime = 10;
+  DitConfiguration configuration;
+  DitDeviceSource recorder = SampleDevice("SOE", 5, {events});
+  recorder.record.hardwareType = kHardwareEVR420;
+  DitChannelSource channel = SampleChannel(0, {recorder, SampleDevice("RACK", 7, {data})});
+  channel.record.primary.retries = static_cast<std::uint8_t>(GetParam());
+  channel.record.primary.replyTimeout = 5;
+  channel.record.primary.failureDelay = 0;
+  configuration.channels.push_back(channel);
+  Start(configuration);
+  // The recorder's queue: "next" hands out the following event (an empty
+  // queue gives code 0), "repeat" the one handed out last; events are told
+  // apart by their code byte.
+  std::vector<std::uint8_t> queue;
+  for (std::uint8_t code = 1; code <= 40; ++code) queue.push_back(code);
+  std::size_t handedOut = 0;
+  std::uint8_t current = 0;
+  auto answer = [&](const Bytes& request) {
+    if (request.size() > 0 && request[0] == 7) return AnsweringStation(request);
+    if (request.size() != 5 || request[2] != 0x0F) return Bytes{};
+    if (request[3] == 0x11) current = handedOut < queue.size() ? queue[handedOut++] : 0;
+    return Bytes{5, 12, 0x0F, 0, static_cast<std::uint8_t>(queue.size() - handedOut), 5, 3, 7, 14, 5, 9, 0x01, 0xF4,
+                 0x00, current};
+  };
+  // One answer of the recorder's held back past the driver's timeout: it
+  // arrives just before the answer to the repeat that follows.
+  bool holdNext = false;
+  Bytes held;
+  card.station = [&](const Bytes& request) {
+    Bytes reply = answer(request);
+    if (request[0] != 5) return reply;
+    if (holdNext) {
+      held = reply;
+      holdNext = false;
+      return Bytes{};
+    }
+    if (!held.empty()) card.replies.push_back(std::exchange(held, Bytes{}));
+    return reply;
+  };
+  Cycles(4);  // the rack read once: not due again for a while
+  ASSERT_EQ(std::count_if(card.sent.begin(), card.sent.end(), [](const SentFrame& f) { return f.bytes[0] == 7; }), 1);
+  holdNext = true;
+  Cycles(400);
+  std::vector<std::uint8_t> codes;
+  for (const auto& [record, frame] : host.events) {
+    if (frame[14] != 0 && (codes.empty() || codes.back() != frame[14])) codes.push_back(frame[14]);
+  }
+  EXPECT_EQ(codes, queue);
+  EXPECT_EQ(handedOut, queue.size());
+  EXPECT_EQ(image.PollRecord(1)->status, kStatusGood);  // the rack read on
+}
+
+INSTANTIATE_TEST_SUITE_P(Engine, LateEventReply, ::testing::Values(2, 0));
 
 TEST_F(Engine, AnEventRecordersDataWaitForItsEventsAndItIsTimeSynchronised) {
   DitPollRecord data = SamplePollRecord(0, 2);
