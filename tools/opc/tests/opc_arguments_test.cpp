@@ -401,8 +401,8 @@ TEST(OpcArguments, Da3LinesHaveTheirShapes) {
   EXPECT_EQ(BrowseElementLine("Y", "", 0), "Y  (neither branch nor item)");
   EXPECT_EQ(KeepAliveLine("2026-12-08 14:00:00.123"), "keep-alive 2026-12-08 14:00:00.123");
   EXPECT_EQ(DeadbandResultLine("PUMPS:DIT:256", 12.5f, 0, ""), "PUMPS:DIT:256 deadband 12.5%: ok");
-  EXPECT_EQ(DeadbandResultLine("PUMPS:DIT:512:0", 5.0f, 0xC0040014u, "The item has no deadband.\r\n"),
-            "PUMPS:DIT:512:0 deadband 5%: error 0xC0040014 The item has no deadband.");
+  EXPECT_EQ(DeadbandResultLine("PUMPS:DIT:512:0", 5.0f, 0xC0040401u, "The item has no deadband.\r\n"),
+            "PUMPS:DIT:512:0 deadband 5%: error 0xC0040401 The item has no deadband.");
   const std::string usage = OpcUsage();
   for (const char* named : {"browse3", "--max-age", "--vqt", "--keep-alive", "deadband ITEMID PERCENT"}) {
     EXPECT_NE(usage.find(named), std::string::npos) << named;
