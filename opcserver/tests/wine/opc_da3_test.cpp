@@ -11,6 +11,7 @@
 #include <cwchar>
 #include <map>
 #include <optional>
+#include <thread>
 
 #include "opc_client.h"
 #include "opc_plant.h"
@@ -120,12 +121,12 @@ class OpcDa3 : public OpcProcesses {
     ASSERT_TRUE(session.simulator->Command("set 1 5 " + address + " " + std::to_string(value)).empty());
   }
 
-  void ReadsAndWritesOf(IOPCServer& opc, bool throughProxies);
+  void ReadsAndWritesOf(IOPCServer& opc, bool throughProxies, bool asynchronous = true);
   void AsyncReadsAndWritesOf(IOPCServer& opc);
   void BrowsingOf(IOPCServer& opc);
 };
 
-void OpcDa3::ReadsAndWritesOf(IOPCServer& opc, bool throughProxies) {
+void OpcDa3::ReadsAndWritesOf(IOPCServer& opc, bool throughProxies, bool asynchronous) {
   // An inactive group: no tick refreshes its items, so what they hold
   // changes only by the reads below. A second, active group watches the
   // driver's image.
@@ -244,7 +245,7 @@ void OpcDa3::ReadsAndWritesOf(IOPCServer& opc, bool throughProxies) {
   EXPECT_TRUE(WaitFor([&] { return Register("0x103") == "42"; }, 10s)) << Register("0x103");
   EXPECT_EQ(Register("0x102"), "321");
 
-  AsyncReadsAndWritesOf(opc);
+  if (asynchronous) AsyncReadsAndWritesOf(opc);
 
   // Missing arrays: the proxy refuses them before the server sees them,
   // and the server refuses them too.
@@ -728,6 +729,26 @@ TEST_F(OpcDa3, AnAnalogItemsOwnDeadbandReplacesTheGroupsUntilCleared) {
 }
 
 TEST_F(OpcDa3, ReadsWritesAndBrowsingInTheClientsProcess) { ReadsAndWritesOf(*server.Get(), false); }
+
+// A client thread in a single-threaded apartment of this process reaches
+// the free-threaded server through the proxies. The asynchronous calls are
+// left to the other two: their callbacks would come to this thread as
+// messages, and the waits here do not dispatch any.
+TEST_F(OpcDa3, ReadsWritesAndBrowsingFromASingleThreadedApartmentInTheClientsProcess) {
+  server.Reset();
+  HRESULT created = E_FAIL;
+  std::thread client([&] {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    {
+      ComPtr<IOPCServer> staServer;
+      created = CreateServer(staServer);
+      if (SUCCEEDED(created)) ReadsAndWritesOf(*staServer.Get(), true, false);
+    }
+    CoUninitialize();
+  });
+  client.join();
+  EXPECT_EQ(created, S_OK);
+}
 
 TEST_F(OpcDa3, ReadsWritesAndBrowsingThroughTheProxiesOutOfProcess) {
   server.Reset();
