@@ -5,7 +5,11 @@
 // items from the cache and from the device, and AddItems of one item on
 // every poll record. Beside them, the same reads of 1 and 100 items from a
 // single-threaded apartment of this process and from this process to the
-// server in the surrogate process, through the proxy/stub libraries.
+// server in the surrogate process, through the proxy/stub libraries. The
+// DA 3.0 figures: IOPCBrowse over the whole address space (224 devices,
+// 10000 poll records) in pages of 500 elements, following continuation
+// points, and IOPCSyncIO2::ReadMaxAge from the cache (age 0xFFFFFFFF) of 1
+// and 100 items beside IOPCSyncIO::Read from the cache of the same items.
 //
 //   opc_bench.exe [--seconds S]   (S per figure, default 2)
 #include <windows.h>
@@ -31,13 +35,23 @@ using vrt::testing::ComPtr;
 
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
-// Calls of `read` over `count` handles for `seconds`; calls per second.
-double ReadRate(IOPCSyncIO& io, const std::vector<OPCHANDLE>& handles, std::size_t count, OPCDATASOURCE source,
-                double seconds, int& failures) {
+// Calls of `call` for `seconds`; calls per second.
+template <typename Call>
+double CallRate(double seconds, Call&& call) {
   const auto start = std::chrono::steady_clock::now();
   const auto end = start + std::chrono::duration<double>(seconds);
   std::size_t calls = 0;
   do {
+    call();
+    ++calls;
+  } while (std::chrono::steady_clock::now() < end);
+  return static_cast<double>(calls) / std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Calls of `read` over `count` handles for `seconds`; calls per second.
+double ReadRate(IOPCSyncIO& io, const std::vector<OPCHANDLE>& handles, std::size_t count, OPCDATASOURCE source,
+                double seconds, int& failures) {
+  return CallRate(seconds, [&] {
     OPCITEMSTATE* states = nullptr;
     HRESULT* errors = nullptr;
     if (io.Read(source, static_cast<DWORD>(count), const_cast<OPCHANDLE*>(handles.data()), &states, &errors) != S_OK) {
@@ -51,9 +65,63 @@ double ReadRate(IOPCSyncIO& io, const std::vector<OPCHANDLE>& handles, std::size
     }
     CoTaskMemFree(states);
     CoTaskMemFree(errors);
+  });
+}
+
+// ReadMaxAge of `count` handles, each with `maxAge`, for `seconds`.
+double ReadMaxAgeRate(IOPCSyncIO2& io, const std::vector<OPCHANDLE>& handles, std::size_t count, DWORD maxAge,
+                      double seconds, int& failures) {
+  std::vector<DWORD> ages(count, maxAge);
+  return CallRate(seconds, [&] {
+    VARIANT* values = nullptr;
+    WORD* qualities = nullptr;
+    FILETIME* stamps = nullptr;
+    HRESULT* errors = nullptr;
+    if (io.ReadMaxAge(static_cast<DWORD>(count), const_cast<OPCHANDLE*>(handles.data()), ages.data(), &values,
+                      &qualities, &stamps, &errors) != S_OK) {
+      ++failures;
+    }
+    for (std::size_t k = 0; k < count && values != nullptr && qualities != nullptr; ++k) {
+      failures += qualities[k] != 192;
+      VariantClear(&values[k]);
+    }
+    CoTaskMemFree(values);
+    CoTaskMemFree(qualities);
+    CoTaskMemFree(stamps);
+    CoTaskMemFree(errors);
+  });
+}
+
+// One branch browsed to its end in pages of `page` elements; adds the
+// elements that are items and the branches to the counts, the calls to
+// `calls`. False when a call failed.
+bool BrowseToTheEnd(IOPCBrowse& browse, const std::wstring& branch, DWORD page, std::vector<std::wstring>& branches,
+                    std::size_t& items, std::size_t& calls) {
+  std::wstring name = branch;
+  std::wstring noFilter;
+  std::wstring noVendorFilter;
+  DWORD noProperties = 0;
+  LPWSTR point = nullptr;
+  bool good = true;
+  do {
+    BOOL more = FALSE;
+    DWORD count = 0;
+    OPCBROWSEELEMENT* elements = nullptr;
+    const HRESULT result = browse.Browse(name.data(), &point, page, OPC_BROWSE_FILTER_ALL, noFilter.data(),
+                                         noVendorFilter.data(), FALSE, FALSE, 0, &noProperties, &more, &count,
+                                         &elements);
     ++calls;
-  } while (std::chrono::steady_clock::now() < end);
-  return static_cast<double>(calls) / std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    good = SUCCEEDED(result) && count <= page;
+    for (DWORD k = 0; k < count && elements != nullptr; ++k) {
+      if ((elements[k].dwFlagValue & OPC_BROWSE_ISITEM) != 0) ++items;
+      if ((elements[k].dwFlagValue & OPC_BROWSE_HASCHILDREN) != 0) branches.emplace_back(elements[k].szItemID);
+      CoTaskMemFree(elements[k].szName);
+      CoTaskMemFree(elements[k].szItemID);
+    }
+    CoTaskMemFree(elements);
+  } while (good && point != nullptr && point[0] != L'\0');
+  CoTaskMemFree(point);
+  return good;
 }
 
 // Reads of 1 and 100 items from the cache by a client in its own thread:
@@ -165,6 +233,39 @@ int main(int argc, char** argv) {
       std::fflush(stdout);
     }
   }
+  ComPtr<IOPCSyncIO2> io2;
+  if (FAILED(group.As(io2))) return 1;
+  std::printf("%-34s %14s %16s\n", "DA 3.0 cache reads, in process", "calls /s", "items /s");
+  for (std::size_t count : {std::size_t{1}, std::size_t{100}}) {
+    const char* plural = count == 1 ? "" : "s";
+    char name[64];
+    const double maxAge = ReadMaxAgeRate(*io2.Get(), handles, count, 0xFFFFFFFF, seconds, failures);
+    std::snprintf(name, sizeof name, "%zu item%s, ReadMaxAge(0xFFFFFFFF)", count, plural);
+    std::printf("%-34s %14.0f %16.0f\n", name, maxAge, maxAge * static_cast<double>(count));
+    const double cache = ReadRate(*io.Get(), handles, count, OPC_DS_CACHE, seconds, failures);
+    std::snprintf(name, sizeof name, "%zu item%s, Read(OPC_DS_CACHE)", count, plural);
+    std::printf("%-34s %14.0f %16.0f\n", name, cache, cache * static_cast<double>(count));
+    std::fflush(stdout);
+  }
+
+  ComPtr<IOPCBrowse> browse;
+  if (FAILED(server.As(browse))) return 1;
+  const auto browseStart = std::chrono::steady_clock::now();
+  std::vector<std::wstring> branches{L""};
+  std::size_t browsedItems = 0;
+  std::size_t browseCalls = 0;
+  for (std::size_t b = 0; b < branches.size(); ++b) {
+    const std::wstring branch = branches[b];  // the list grows as it is walked
+    if (!BrowseToTheEnd(*browse.Get(), branch, 500, branches, browsedItems, browseCalls)) ++failures;
+  }
+  const double browseSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - browseStart).count();
+  std::printf("IOPCBrowse of the whole space, pages of 500: %zu items below %zu branches, %zu calls, %.3f s\n",
+              browsedItems, branches.size() - 1, browseCalls, browseSeconds);
+  if (browsedItems != ids.size()) {
+    std::fprintf(stderr, "browsing found %zu items, not %zu\n", browsedItems, ids.size());
+    ++failures;
+  }
+
   std::printf("%-34s %14s %16s\n", "IOPCSyncIO::Read from the cache", "calls /s", "items /s");
   OtherApartmentFigures("another thread (MTA)", false, CLSCTX_INPROC_SERVER, ids, seconds, failures);
   OtherApartmentFigures("an STA (proxies)", true, CLSCTX_INPROC_SERVER, ids, seconds, failures);

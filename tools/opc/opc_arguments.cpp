@@ -41,6 +41,29 @@ std::optional<float> Percentage(const std::string& text) {
   return number + 0.0f;  // "-0" as 0
 }
 
+// Days from 1970-01-01 to the date in the proleptic Gregorian calendar.
+std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day) {
+  year -= month <= 2 ? 1 : 0;
+  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const auto yearOfEra = static_cast<unsigned>(year - era * 400);
+  const unsigned dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + static_cast<std::int64_t>(dayOfEra) - 719468;
+}
+
+bool LeapYear(unsigned year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+// A run of exactly `width` digits at `at`.
+std::optional<unsigned> Digits(const std::string& text, std::size_t at, std::size_t width) {
+  if (at + width > text.size()) return std::nullopt;
+  unsigned number = 0;
+  for (std::size_t i = at; i < at + width; ++i) {
+    if (text[i] < '0' || text[i] > '9') return std::nullopt;
+    number = number * 10 + static_cast<unsigned>(text[i] - '0');
+  }
+  return number;
+}
+
 template <typename Real>
 std::string ShortestText(Real value) {
   char text[64];
@@ -49,6 +72,34 @@ std::string ShortestText(Real value) {
 }
 
 }  // namespace
+
+std::optional<std::uint64_t> FileTimeOfText(const std::string& text) {
+  // YYYY-MM-DDTHH:MM:SS, then optionally .f to .fffffff
+  if (text.size() < 19 || text[4] != '-' || text[7] != '-' || (text[10] != 'T' && text[10] != ' ') ||
+      text[13] != ':' || text[16] != ':') {
+    return std::nullopt;
+  }
+  const auto year = Digits(text, 0, 4), month = Digits(text, 5, 2), day = Digits(text, 8, 2);
+  const auto hour = Digits(text, 11, 2), minute = Digits(text, 14, 2), second = Digits(text, 17, 2);
+  if (!year || !month || !day || !hour || !minute || !second) return std::nullopt;
+  static const unsigned kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (*year < 1601 || *month < 1 || *month > 12 || *day < 1) return std::nullopt;
+  const unsigned monthDays = kMonthDays[*month - 1] + (*month == 2 && LeapYear(*year) ? 1 : 0);
+  if (*day > monthDays || *hour > 23 || *minute > 59 || *second > 59) return std::nullopt;
+  std::uint64_t fraction = 0;  // in 100 ns steps
+  if (text.size() > 19) {
+    const std::size_t places = text.size() - 20;
+    if (text[19] != '.' || places < 1 || places > 7) return std::nullopt;
+    const auto digits = Digits(text, 20, places);
+    if (!digits) return std::nullopt;
+    fraction = *digits;
+    for (std::size_t i = places; i < 7; ++i) fraction *= 10;
+  }
+  constexpr std::int64_t kDays1601To1970 = 134774;
+  const auto days = static_cast<std::uint64_t>(DaysFromCivil(*year, *month, *day) + kDays1601To1970);
+  const std::uint64_t seconds = days * 86400 + *hour * 3600ull + *minute * 60ull + *second;
+  return seconds * 10000000ull + fraction;
+}
 
 const char* OpcUsage() {
   return R"(opc - the OPC DA server Kalvento.Tavex from the command line
@@ -70,6 +121,21 @@ Usage:
                                       the devices, or the poll records of a
                                       device with their item IDs
   opc props ITEMID                    the item's properties and their values
+
+OPC DA 3.0:
+  opc browse3 [BRANCH] [--max N] [--props]
+                                      every element below the root or the
+                                      branch (IOPCBrowse), following the
+                                      continuation points in pages of N
+  opc read ITEMID... --max-age MS     read by item ID (IOPCItemIO) with a
+                                      maximum age: 0 from the device,
+                                      4294967295 from the cache
+  opc write ITEMID VALUE --vqt [--quality Q] [--time T] [--type T]
+                                      write by item ID (IOPCItemIO::WriteVQT),
+                                      with a quality and a time stamp if given
+  opc watch ITEMID... --keep-alive MS ...
+                                      watch with a keep-alive time
+  opc deadband ITEMID PERCENT         set the item's own percent deadband
   opc --help
 
 Every command also takes
@@ -107,6 +173,27 @@ the server gives it.
 props prints ID DESCRIPTION = VALUE per property, or
 ID DESCRIPTION: error 0x........ and the server's text.
 
+browse3 prints NAME  item ITEMID, NAME  branch or NAME  branch, item ITEMID
+per element, and with --props the item's properties with their values
+below it, indented. With --max each page starts with a line
+"page K: N elements".
+
+read --max-age takes the value from the cache when it is no older than MS,
+else from the device; it does not go with --device or --type (IOPCItemIO
+reads in the item's own type).
+
+write --vqt: Q is the quality as a number (192 is good), T the time stamp
+in UTC as 2026-12-08T14:00:00 or 2026-12-08T14:00:00.123. The server may
+refuse a quality or time stamp (OPC_E_NOTSUPPORTED).
+
+watch --keep-alive MS asks the server for a callback at least every MS
+milliseconds while nothing changes; it prints the revised time and a line
+"keep-alive TIME" for each such callback.
+
+deadband adds the item to a group, sets its deadband (0 to 100) and prints
+the deadband the server then reports; an item that is not analog has none
+(OPC_E_DEADBANDNOTSUPPORTED).
+
 Exit status: 0 done, 1 an item or call failed (or the server could not be
 created), 2 usage.
 )";
@@ -116,7 +203,8 @@ std::optional<OpcArguments> ParseOpcArguments(const std::vector<std::string>& wo
   static const std::map<std::string, OpcCommand> kCommands = {
       {"status", OpcCommand::kStatus}, {"read", OpcCommand::kRead},     {"write", OpcCommand::kWrite},
       {"items", OpcCommand::kItems},   {"watch", OpcCommand::kWatch},   {"browse", OpcCommand::kBrowse},
-      {"props", OpcCommand::kProps},   {"--help", OpcCommand::kHelp},   {"-h", OpcCommand::kHelp},
+      {"props", OpcCommand::kProps},   {"browse3", OpcCommand::kBrowse3}, {"deadband", OpcCommand::kDeadband},
+      {"--help", OpcCommand::kHelp},   {"-h", OpcCommand::kHelp},
       {"help", OpcCommand::kHelp}};
   // Each option, whether a value follows it, and the commands it belongs
   // to with the words that name them in the usage error.
@@ -125,6 +213,9 @@ std::optional<OpcArguments> ParseOpcArguments(const std::vector<std::string>& wo
     std::vector<OpcCommand> commands;
     const char* belongsTo;
   };
+  static const std::vector<OpcCommand> kEveryCommand = {
+      OpcCommand::kStatus, OpcCommand::kRead,  OpcCommand::kWrite,   OpcCommand::kItems,   OpcCommand::kWatch,
+      OpcCommand::kBrowse, OpcCommand::kProps, OpcCommand::kBrowse3, OpcCommand::kDeadband};
   static const std::map<std::string, Option> kOptions = {
       {"--device", {false, {OpcCommand::kRead}, "read"}},
       {"--type",
@@ -136,8 +227,15 @@ std::optional<OpcArguments> ParseOpcArguments(const std::vector<std::string>& wo
       {"--da1", {false, {OpcCommand::kWatch}, "watch"}},
       {"--filter", {true, {OpcCommand::kBrowse}, "browse"}},
       {"--flat", {false, {OpcCommand::kBrowse}, "browse"}},
-      {"--sta", {false, {OpcCommand::kStatus, OpcCommand::kRead, OpcCommand::kWrite, OpcCommand::kItems, OpcCommand::kWatch, OpcCommand::kBrowse, OpcCommand::kProps}, "every command"}},
-      {"--local-server", {false, {OpcCommand::kStatus, OpcCommand::kRead, OpcCommand::kWrite, OpcCommand::kItems, OpcCommand::kWatch, OpcCommand::kBrowse, OpcCommand::kProps}, "every command"}},
+      {"--max", {true, {OpcCommand::kBrowse3}, "browse3"}},
+      {"--props", {false, {OpcCommand::kBrowse3}, "browse3"}},
+      {"--max-age", {true, {OpcCommand::kRead}, "read"}},
+      {"--vqt", {false, {OpcCommand::kWrite}, "write"}},
+      {"--quality", {true, {OpcCommand::kWrite}, "write --vqt"}},
+      {"--time", {true, {OpcCommand::kWrite}, "write --vqt"}},
+      {"--keep-alive", {true, {OpcCommand::kWatch}, "watch"}},
+      {"--sta", {false, kEveryCommand, "every command"}},
+      {"--local-server", {false, kEveryCommand, "every command"}},
   };
   OpcArguments arguments;
   if (words.empty()) return arguments;
@@ -171,6 +269,8 @@ std::optional<OpcArguments> ParseOpcArguments(const std::vector<std::string>& wo
       if (word == "--flat") arguments.flat = true;
       if (word == "--sta") arguments.sta = true;
       if (word == "--local-server") arguments.localServer = true;
+      if (word == "--props") arguments.properties = true;
+      if (word == "--vqt") arguments.vqt = true;
       continue;
     }
     if (i + 1 >= words.size()) {
@@ -206,6 +306,30 @@ std::optional<OpcArguments> ParseOpcArguments(const std::vector<std::string>& wo
         return std::nullopt;
       }
       arguments.deadband = *deadband;
+    } else if (word == "--max" || word == "--max-age" || word == "--keep-alive") {
+      const auto number = WholeNumber(value);
+      if (!number || (word == "--max" && *number == 0)) {
+        error = word + (word == "--max" ? " needs a whole number of elements (1 or more)"
+                                        : " needs a whole number of milliseconds (0 to 4294967295)") +
+                ", not \"" + value + "\"";
+        return std::nullopt;
+      }
+      if (word == "--max") arguments.maxElements = *number;
+      if (word == "--max-age") arguments.maxAge = *number;
+      if (word == "--keep-alive") arguments.keepAlive = *number;
+    } else if (word == "--quality") {
+      const auto quality = WholeNumber(value);
+      if (!quality || *quality > 0xFFFF) {
+        error = "--quality needs a whole number from 0 to 65535 (192 is good), not \"" + value + "\"";
+        return std::nullopt;
+      }
+      arguments.quality = static_cast<std::uint16_t>(*quality);
+    } else if (word == "--time") {
+      arguments.timeStamp = FileTimeOfText(value);
+      if (!arguments.timeStamp) {
+        error = "--time needs a UTC time as 2026-12-08T14:00:00[.123], not \"" + value + "\"";
+        return std::nullopt;
+      }
     } else {
       arguments.filter = value;
     }
@@ -221,6 +345,18 @@ std::optional<OpcArguments> ParseOpcArguments(const std::vector<std::string>& wo
   }
   if (arguments.flat && std::find(given.begin(), given.end(), "--filter") != given.end()) {
     error = "--filter does not go with --flat, which lists every name";
+    return std::nullopt;
+  }
+  const auto givenOption = [&given](const char* name) {
+    return std::find(given.begin(), given.end(), name) != given.end();
+  };
+  if (arguments.maxAge && (arguments.device || givenOption("--type"))) {
+    error = std::string("--max-age does not go with ") + (arguments.device ? "--device" : "--type") +
+            ": the age decides where the value comes from, in the item's own type";
+    return std::nullopt;
+  }
+  if ((arguments.quality || arguments.timeStamp) && !arguments.vqt) {
+    error = std::string(arguments.quality ? "--quality" : "--time") + " needs --vqt";
     return std::nullopt;
   }
   const std::size_t count = arguments.operands.size();
@@ -241,6 +377,22 @@ std::optional<OpcArguments> ParseOpcArguments(const std::vector<std::string>& wo
   if (arguments.command == OpcCommand::kBrowse && count > 1) {
     error = "browse takes at most one device name";
     return std::nullopt;
+  }
+  if (arguments.command == OpcCommand::kBrowse3 && count > 1) {
+    error = "browse3 takes at most one branch";
+    return std::nullopt;
+  }
+  if (arguments.command == OpcCommand::kDeadband) {
+    if (count != 2) {
+      error = "deadband takes an item ID and a percentage";
+      return std::nullopt;
+    }
+    const auto percent = Percentage(arguments.operands[1]);
+    if (!percent) {
+      error = "deadband needs a percentage from 0 to 100, not \"" + arguments.operands[1] + "\"";
+      return std::nullopt;
+    }
+    arguments.percent = *percent;
   }
   if (arguments.command == OpcCommand::kStatus && count != 0) {
     error = "unexpected \"" + arguments.operands[0] + "\"";
@@ -335,6 +487,24 @@ std::string ValueLine(const std::string& itemId, const std::string& value, std::
 
 std::string BrowsedLeafLine(const std::string& itemId, const std::string& name) {
   return itemId + "  (" + name + ")";
+}
+
+std::string BrowseElementLine(const std::string& name, const std::string& itemId, std::uint32_t flags) {
+  constexpr std::uint32_t kHasChildren = 1, kIsItem = 2;
+  std::string line = name + " ";
+  if ((flags & kHasChildren) != 0) line += " branch";
+  if ((flags & (kHasChildren | kIsItem)) == (kHasChildren | kIsItem)) line += ",";
+  if ((flags & kIsItem) != 0) line += " item " + itemId;
+  if ((flags & (kHasChildren | kIsItem)) == 0) line += " (neither branch nor item)";
+  return line;
+}
+
+std::string KeepAliveLine(const std::string& time) { return "keep-alive " + time; }
+
+std::string DeadbandResultLine(const std::string& itemId, float percent, std::uint32_t code, const std::string& text) {
+  const std::string head = itemId + " deadband " + RealText(percent) + "%: ";
+  if ((code & 0x80000000u) == 0) return head + "ok";
+  return head + "error " + HresultText(code) + " " + TrimmedEnd(text);
 }
 
 std::string PropertyLine(std::uint32_t id, const std::string& description, const std::string& value) {

@@ -10,7 +10,7 @@
 
 namespace vrt::tool {
 
-enum class OpcCommand { kHelp, kStatus, kRead, kWrite, kItems, kWatch, kBrowse, kProps };
+enum class OpcCommand { kHelp, kStatus, kRead, kWrite, kItems, kWatch, kBrowse, kProps, kBrowse3, kDeadband };
 
 struct OpcArguments {
   OpcCommand command = OpcCommand::kHelp;
@@ -25,6 +25,15 @@ struct OpcArguments {
   // browse
   std::string filter;  // --filter, the server's browse filter; empty takes everything
   bool flat = false;   // --flat: every name below the position, as one list
+  // DA 3.0
+  std::optional<std::uint32_t> maxAge;      // read --max-age, milliseconds: IOPCItemIO::Read
+  bool vqt = false;                         // write --vqt: IOPCItemIO::WriteVQT
+  std::optional<std::uint16_t> quality;     // write --quality
+  std::optional<std::uint64_t> timeStamp;   // write --time, as a FILETIME count (100 ns since 1601, UTC)
+  std::optional<std::uint32_t> keepAlive;   // watch --keep-alive, milliseconds
+  std::uint32_t maxElements = 0;            // browse3 --max; 0 leaves the page size to the server
+  bool properties = false;                  // browse3 --props
+  float percent = 0.0f;                     // deadband's PERCENT
   // Every command: where the client runs against the server.
   bool sta = false;          // --sta: this thread in a single-threaded apartment (calls through proxies)
   bool localServer = false;  // --local-server: the server in the system's surrogate process
@@ -32,6 +41,10 @@ struct OpcArguments {
 
 // Parses argv[1..]. On a usage error returns nothing and sets `error`.
 std::optional<OpcArguments> ParseOpcArguments(const std::vector<std::string>& words, std::string& error);
+
+// "2026-12-08T14:00:00" or "2026-12-08T14:00:00.123" (UTC, a space may
+// stand for the T) as a FILETIME count: 100 ns steps since 1601-01-01.
+std::optional<std::uint64_t> FileTimeOfText(const std::string& text);
 
 // The text --help prints.
 const char* OpcUsage();
@@ -71,6 +84,16 @@ std::string ValueLine(const std::string& itemId, const std::string& value, std::
 
 // browse inside a device: "ITEMID  (NAME)".
 std::string BrowsedLeafLine(const std::string& itemId, const std::string& name);
+
+// browse3: "NAME  item ITEMID", "NAME  branch" or "NAME  branch, item ITEMID"
+// from the element's flags (1 has children, 2 is an item).
+std::string BrowseElementLine(const std::string& name, const std::string& itemId, std::uint32_t flags);
+
+// watch: the line that marks a keep-alive callback (an update with no items).
+std::string KeepAliveLine(const std::string& time);
+
+// deadband: "ID deadband P%: ok" or "ID deadband P%: error 0x........ TEXT".
+std::string DeadbandResultLine(const std::string& itemId, float percent, std::uint32_t code, const std::string& text);
 
 // props: "ID DESCRIPTION = VALUE", or "ID DESCRIPTION: error 0x........ TEXT"
 // when the property could not be read.

@@ -2,7 +2,8 @@
 // its ProgID, in process and free-threaded, and goes through the custom
 // interfaces only (IOPCServer, IOPCItemMgt, IOPCSyncIO, the group's data
 // callback or data streams, browsing and item properties), as any DA 2.0
-// client does. One group per run; every item of the command line is added
+// client does, and for the DA 3.0 commands IOPCBrowse, IOPCItemIO,
+// IOPCGroupStateMgt2 and IOPCItemDeadbandMgt. One group per run; every item of the command line is added
 // to it in one AddItems call.
 #include <windows.h>
 #include <objbase.h>
@@ -81,6 +82,7 @@ struct Arrival {
   WORD quality = 0;
   FILETIME timeStamp{};
   HRESULT error = S_OK;
+  bool keepAlive = false;  // an update with no items: the group is alive
 };
 
 // Values on their way from the server's thread to the main thread, which
@@ -154,7 +156,18 @@ class DataCallbackSink final : public SubscriptionSink {
   HRESULT STDMETHODCALLTYPE OnDataChange(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD dwCount, OPCHANDLE* phClientItems,
                                          VARIANT* pvValues, WORD* pwQualities, FILETIME* pftTimeStamps,
                                          HRESULT* pErrors) override {
-    if (dwCount == 0) return S_OK;
+    if (dwCount == 0) {
+      // Only a group with a keep-alive time sends these.
+      try {
+        Arrival alive;
+        alive.keepAlive = true;
+        GetSystemTimeAsFileTime(&alive.timeStamp);
+        arrivals_->Add(std::move(alive));
+      } catch (...) {
+        return E_OUTOFMEMORY;
+      }
+      return S_OK;
+    }
     if (phClientItems == nullptr || pvValues == nullptr || pwQualities == nullptr || pftTimeStamps == nullptr ||
         pErrors == nullptr) {
       return E_INVALIDARG;
@@ -378,10 +391,30 @@ class OpcClient {
     return true;
   }
 
-  bool OpenSyncIO() {
-    const HRESULT result = itemMgt_->QueryInterface(IID_IOPCSyncIO, syncIO_.OutVoid());
-    if (FAILED(result) || syncIO_.Get() == nullptr) {
-      CallFailed("IOPCSyncIO", FAILED(result) ? result : E_POINTER);
+  // IOPCGroupStateMgt2 on the watch group; the server may revise the time
+  // (OPC_S_UNSUPPORTEDRATE), which is printed either way.
+  bool SetKeepAlive(DWORD keepAlive) {
+    Held<IOPCGroupStateMgt2> state;
+    if (!Open(*itemMgt_.Get(), IID_IOPCGroupStateMgt2, "IOPCGroupStateMgt2", state)) return false;
+    DWORD revised = 0;
+    const HRESULT result = state->SetKeepAlive(keepAlive, &revised);
+    if (FAILED(result)) {
+      CallFailed("SetKeepAlive", result);
+      return false;
+    }
+    std::printf("keep-alive: %lu ms (asked %lu)\n", revised, keepAlive);
+    return true;
+  }
+
+  bool OpenSyncIO() { return Open(*itemMgt_.Get(), IID_IOPCSyncIO, "IOPCSyncIO", syncIO_); }
+
+  // Another interface of the server or group; a refusal is printed.
+  template <typename Interface>
+  bool Open(IUnknown& from, REFIID iid, const char* name, Held<Interface>& into) {
+    const HRESULT result = from.QueryInterface(iid, into.OutVoid());
+    if (FAILED(result) || into.Get() == nullptr) {
+      CallFailed(name, FAILED(result) ? result : E_POINTER);
+      into.Reset();
       return false;
     }
     return true;
@@ -440,6 +473,7 @@ class OpcClient {
   }
 
   int Read(const OpcArguments& arguments) {
+    if (arguments.maxAge) return ReadMaxAge(arguments);
     if (!AddGroup() || !OpenSyncIO()) return 1;
     std::vector<Item> items = ItemsOf(arguments.operands);
     AddItems(items, arguments.requestedType);
@@ -486,45 +520,58 @@ class OpcClient {
   // that type. The item is added without a requested type, which concerns
   // only the values read back.
   int Write(const OpcArguments& arguments) {
+    if (arguments.vqt) return WriteVqt(arguments);
     if (!AddGroup() || !OpenSyncIO()) return 1;
     std::vector<Item> items = ItemsOf({arguments.operands[0]});
     Item& item = items[0];
-    const std::string& typed = arguments.operands[1];
     AddItems(items, VT_EMPTY);
     if (FAILED(item.added)) {
       std::printf("%s\n", ItemErrorLine(item, item.added).c_str());
       return 1;
     }
-    const std::wstring wideTyped = Wide(typed);
-    VARIANT text;
-    VariantInit(&text);
-    text.vt = VT_BSTR;
-    text.bstrVal = SysAllocStringLen(wideTyped.c_str(), static_cast<UINT>(wideTyped.size()));
-    VARIANT value;
-    VariantInit(&value);
-    HRESULT result = text.bstrVal == nullptr ? E_OUTOFMEMORY : S_OK;
-    const VARTYPE type = arguments.requestedType;
-    if (SUCCEEDED(result)) {
-      result = type == VT_EMPTY ? VariantCopy(&value, &text)
-                                : VariantChangeTypeEx(&value, &text, LOCALE_INVARIANT, 0, type);
-    }
+    OwnedVariant value;
+    HRESULT result = ValueToWrite(arguments, value.Get());
     HRESULT* errors = nullptr;
     if (SUCCEEDED(result)) {
-      result = syncIO_->Write(1, &item.handle, &value, &errors);
+      result = syncIO_->Write(1, &item.handle, &value.Get(), &errors);
       if (SUCCEEDED(result)) result = errors != nullptr ? errors[0] : E_POINTER;
     }
     CoTaskMemFree(errors);
-    VariantClear(&value);
-    VariantClear(&text);
-    const std::string line = vrt::tool::WriteResultLine(item.id, typed, static_cast<std::uint32_t>(result),
-                                                        FAILED(result) ? ErrorText(result) : std::string());
-    std::printf("%s\n", line.c_str());
-    return FAILED(result) ? 1 : 0;
+    return PrintWriteResult(item.id, arguments.operands[1], result);
+  }
+
+  // IOPCItemIO::WriteVQT by item ID, without a group. A quality or time
+  // stamp goes along only when given.
+  int WriteVqt(const OpcArguments& arguments) {
+    Held<IOPCItemIO> io;
+    if (!Open(*server_.Get(), IID_IOPCItemIO, "IOPCItemIO", io)) return 1;
+    HRESULT result = S_OK;
+    const std::string& itemId = arguments.operands[0];
+    const std::wstring wideId = Wide(itemId);
+    OPCITEMVQT entry{};
+    VariantInit(&entry.vDataValue);
+    result = ValueToWrite(arguments, entry.vDataValue);
+    entry.bQualitySpecified = arguments.quality ? TRUE : FALSE;
+    entry.wQuality = arguments.quality.value_or(0);
+    entry.bTimeStampSpecified = arguments.timeStamp ? TRUE : FALSE;
+    const std::uint64_t stamp = arguments.timeStamp.value_or(0);
+    entry.ftTimeStamp.dwLowDateTime = static_cast<DWORD>(stamp);
+    entry.ftTimeStamp.dwHighDateTime = static_cast<DWORD>(stamp >> 32);
+    HRESULT* errors = nullptr;
+    if (SUCCEEDED(result)) {
+      LPCWSTR ids[1] = {wideId.c_str()};
+      result = io->WriteVQT(1, ids, &entry, &errors);
+      if (SUCCEEDED(result)) result = errors != nullptr ? errors[0] : E_POINTER;
+    }
+    CoTaskMemFree(errors);
+    VariantClear(&entry.vDataValue);
+    return PrintWriteResult(itemId, arguments.operands[1], result);
   }
 
   int Watch(const OpcArguments& arguments) {
     FLOAT deadband = arguments.deadband;
     if (!AddGroup(arguments.updateRate, &deadband)) return 1;
+    if (arguments.keepAlive && !SetKeepAlive(*arguments.keepAlive)) return 1;
     std::vector<Item> items = ItemsOf(arguments.operands);
     AddItems(items, arguments.requestedType);
     int exitCode = 0;
@@ -562,11 +609,8 @@ class OpcClient {
 
   int Browse(const OpcArguments& arguments) {
     Held<IOPCBrowseServerAddressSpace> browser;
-    HRESULT result = server_->QueryInterface(IID_IOPCBrowseServerAddressSpace, browser.OutVoid());
-    if (FAILED(result) || browser.Get() == nullptr) {
-      CallFailed("IOPCBrowseServerAddressSpace", FAILED(result) ? result : E_POINTER);
-      return 1;
-    }
+    if (!Open(*server_.Get(), IID_IOPCBrowseServerAddressSpace, "IOPCBrowseServerAddressSpace", browser)) return 1;
+    HRESULT result = S_OK;
     const bool inDevice = !arguments.operands.empty();
     if (inDevice) {
       const std::string& device = arguments.operands[0];
@@ -610,11 +654,8 @@ class OpcClient {
 
   int Props(const OpcArguments& arguments) {
     Held<IOPCItemProperties> properties;
-    HRESULT result = server_->QueryInterface(IID_IOPCItemProperties, properties.OutVoid());
-    if (FAILED(result) || properties.Get() == nullptr) {
-      CallFailed("IOPCItemProperties", FAILED(result) ? result : E_POINTER);
-      return 1;
-    }
+    if (!Open(*server_.Get(), IID_IOPCItemProperties, "IOPCItemProperties", properties)) return 1;
+    HRESULT result = S_OK;
     const std::string& itemId = arguments.operands[0];
     std::wstring wideId = Wide(itemId);
     DWORD count = 0;
@@ -662,16 +703,182 @@ class OpcClient {
     return exitCode;
   }
 
+  // IOPCItemIO::Read by item ID, without a group: each item with the same
+  // maximum age.
+  int ReadMaxAge(const OpcArguments& arguments) {
+    Held<IOPCItemIO> io;
+    if (!Open(*server_.Get(), IID_IOPCItemIO, "IOPCItemIO", io)) return 1;
+    const std::vector<Item> items = ItemsOf(arguments.operands);
+    std::vector<LPCWSTR> ids;
+    for (const Item& item : items) ids.push_back(item.wideId.c_str());
+    std::vector<DWORD> ages(items.size(), *arguments.maxAge);
+    VARIANT* values = nullptr;
+    WORD* qualities = nullptr;
+    FILETIME* stamps = nullptr;
+    HRESULT* errors = nullptr;
+    HRESULT result = io->Read(static_cast<DWORD>(ids.size()), ids.data(), ages.data(), &values, &qualities, &stamps, &errors);
+    if (SUCCEEDED(result) && (values == nullptr || qualities == nullptr || stamps == nullptr || errors == nullptr)) {
+      result = E_POINTER;
+    }
+    int exitCode = 0;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      const HRESULT itemResult = FAILED(result) ? result : errors[i];
+      if (FAILED(itemResult)) {
+        std::printf("%s\n", ItemErrorLine(items[i], itemResult).c_str());
+        exitCode = 1;
+        continue;
+      }
+      std::printf("%s\n", ValueLine(items[i], values[i], qualities[i], stamps[i]).c_str());
+    }
+    if (SUCCEEDED(result)) {
+      for (std::size_t i = 0; i < items.size(); ++i) VariantClear(&values[i]);
+    }
+    CoTaskMemFree(values);
+    CoTaskMemFree(qualities);
+    CoTaskMemFree(stamps);
+    CoTaskMemFree(errors);
+    return exitCode;
+  }
+
+  // IOPCBrowse::Browse from the root or BRANCH, every element, calling
+  // again with the continuation point for as long as the server hands one
+  // out. With --max the pages are that size and each is announced.
+  int Browse3(const OpcArguments& arguments) {
+    Held<IOPCBrowse> browse;
+    if (!Open(*server_.Get(), IID_IOPCBrowse, "IOPCBrowse", browse)) return 1;
+    HRESULT result = S_OK;
+    std::wstring branch = arguments.operands.empty() ? std::wstring() : Wide(arguments.operands[0]);
+    std::wstring noFilter;
+    std::wstring noVendorFilter;
+    DWORD noProperties = 0;
+    LPWSTR point = nullptr;  // in and out; the server replaces it
+    int exitCode = 0;
+    for (unsigned page = 1;; ++page) {
+      BOOL more = FALSE;
+      DWORD count = 0;
+      OPCBROWSEELEMENT* elements = nullptr;
+      const BOOL properties = arguments.properties ? TRUE : FALSE;
+      result = browse->Browse(branch.data(), &point, arguments.maxElements, OPC_BROWSE_FILTER_ALL, noFilter.data(),
+                              noVendorFilter.data(), properties, properties, 0, &noProperties, &more, &count,
+                              &elements);
+      if (FAILED(result)) {
+        CallFailed("Browse", result);
+        exitCode = 1;
+        break;
+      }
+      if (arguments.maxElements != 0) std::printf("page %u: %lu elements\n", page, count);
+      for (DWORD k = 0; k < count && elements != nullptr; ++k) {
+        OPCBROWSEELEMENT& element = elements[k];
+        const std::string name = element.szName != nullptr ? Narrow(element.szName) : std::string();
+        const std::string itemId = element.szItemID != nullptr ? Narrow(element.szItemID) : std::string();
+        std::printf("%s\n", vrt::tool::BrowseElementLine(name, itemId, element.dwFlagValue).c_str());
+        if (PrintBrowsedProperties(element.ItemProperties)) exitCode = 1;
+        CoTaskMemFree(element.szName);
+        CoTaskMemFree(element.szItemID);
+      }
+      CoTaskMemFree(elements);
+      // A point with no more elements is still a point to follow; no point
+      // is the end.
+      if (point == nullptr || point[0] == L'\0') break;
+    }
+    CoTaskMemFree(point);
+    return exitCode;
+  }
+
+  // Adds the item to a group, sets its percent deadband and reads back
+  // what the server keeps.
+  int Deadband(const OpcArguments& arguments) {
+    if (!AddGroup()) return 1;
+    std::vector<Item> items = ItemsOf({arguments.operands[0]});
+    Item& item = items[0];
+    AddItems(items, VT_EMPTY);
+    if (FAILED(item.added)) {
+      std::printf("%s\n", ItemErrorLine(item, item.added).c_str());
+      return 1;
+    }
+    Held<IOPCItemDeadbandMgt> deadbands;
+    if (!Open(*itemMgt_.Get(), IID_IOPCItemDeadbandMgt, "IOPCItemDeadbandMgt", deadbands)) return 1;
+    HRESULT result = S_OK;
+    FLOAT percent = arguments.percent;
+    HRESULT* errors = nullptr;
+    result = deadbands->SetItemDeadband(1, &item.handle, &percent, &errors);
+    if (SUCCEEDED(result)) result = errors != nullptr ? errors[0] : E_POINTER;
+    CoTaskMemFree(errors);
+    std::printf("%s\n", vrt::tool::DeadbandResultLine(item.id, percent, static_cast<std::uint32_t>(result),
+                                                       FAILED(result) ? ErrorText(result) : std::string())
+                            .c_str());
+    if (FAILED(result)) return 1;
+    FLOAT* kept = nullptr;
+    errors = nullptr;
+    result = deadbands->GetItemDeadband(1, &item.handle, &kept, &errors);
+    if (SUCCEEDED(result)) result = errors != nullptr && kept != nullptr ? errors[0] : E_POINTER;
+    if (FAILED(result)) {
+      std::printf("%s\n", ItemErrorLine(item, result).c_str());
+    } else {
+      std::printf("%s deadband now %s%%\n", item.id.c_str(), vrt::tool::RealText(kept[0]).c_str());
+    }
+    CoTaskMemFree(kept);
+    CoTaskMemFree(errors);
+    return FAILED(result) ? 1 : 0;
+  }
+
  private:
+  // The value travels as text and the server converts it, unless a type is
+  // named: then it is converted here, in the invariant locale, and sent in
+  // that type. An item is added without a requested type, which concerns
+  // only the values read back.
+  static HRESULT ValueToWrite(const OpcArguments& arguments, VARIANT& value) {
+    const std::wstring wideTyped = Wide(arguments.operands[1]);
+    OwnedVariant text;
+    text.Get().bstrVal = SysAllocStringLen(wideTyped.c_str(), static_cast<UINT>(wideTyped.size()));
+    if (text.Get().bstrVal == nullptr) return E_OUTOFMEMORY;
+    text.Get().vt = VT_BSTR;
+    const VARTYPE type = arguments.requestedType;
+    return type == VT_EMPTY ? VariantCopy(&value, &text.Get())
+                            : VariantChangeTypeEx(&value, &text.Get(), LOCALE_INVARIANT, 0, type);
+  }
+
+  // A browse element's properties, indented below it, each freed; true when
+  // any (or the whole set) failed.
+  bool PrintBrowsedProperties(OPCITEMPROPERTIES& properties) {
+    bool failed = false;
+    if (FAILED(properties.hrErrorID)) {
+      std::printf("  %s\n", ItemErrorLine("properties", properties.hrErrorID).c_str());
+      failed = true;
+    }
+    for (DWORD k = 0; k < properties.dwNumProperties && properties.pItemProperties != nullptr; ++k) {
+      OPCITEMPROPERTY& property = properties.pItemProperties[k];
+      const std::string description = property.szDescription != nullptr ? Narrow(property.szDescription) : "";
+      if (FAILED(property.hrErrorID)) {
+        std::printf("  %s\n", vrt::tool::PropertyErrorLine(property.dwPropertyID, description,
+                                                          static_cast<std::uint32_t>(property.hrErrorID),
+                                                          ErrorText(property.hrErrorID))
+                                  .c_str());
+        failed = true;
+      } else {
+        std::printf("  %s\n",
+                    vrt::tool::PropertyLine(property.dwPropertyID, description, ValueText(property.vValue)).c_str());
+      }
+      CoTaskMemFree(property.szItemID);
+      CoTaskMemFree(property.szDescription);
+      VariantClear(&property.vValue);
+    }
+    CoTaskMemFree(properties.pItemProperties);
+    return failed;
+  }
+
+  int PrintWriteResult(const std::string& itemId, const std::string& typed, HRESULT result) {
+    const std::string line = vrt::tool::WriteResultLine(itemId, typed, static_cast<std::uint32_t>(result),
+                                                        FAILED(result) ? ErrorText(result) : std::string());
+    std::printf("%s\n", line.c_str());
+    return FAILED(result) ? 1 : 0;
+  }
+
   // The group's connection point for IOPCDataCallback.
   bool AdviseCallback(const std::shared_ptr<Arrivals>& arrivals) {
     Held<IConnectionPointContainer> container;
-    HRESULT result = itemMgt_->QueryInterface(IID_IConnectionPointContainer, container.OutVoid());
-    if (FAILED(result) || container.Get() == nullptr) {
-      CallFailed("IConnectionPointContainer", FAILED(result) ? result : E_POINTER);
-      return false;
-    }
-    result = container->FindConnectionPoint(IID_IOPCDataCallback, connectionPoint_.Out());
+    if (!Open(*itemMgt_.Get(), IID_IConnectionPointContainer, "IConnectionPointContainer", container)) return false;
+    HRESULT result = container->FindConnectionPoint(IID_IOPCDataCallback, connectionPoint_.Out());
     if (FAILED(result) || connectionPoint_.Get() == nullptr) {
       CallFailed("FindConnectionPoint", FAILED(result) ? result : E_POINTER);
       return false;
@@ -764,6 +971,11 @@ class OpcClient {
       std::fprintf(stderr, "opc: a data stream of %zu bytes was refused: its sizes or offsets do not fit\n", bytes);
     }
     for (Arrival& arrival : arrivals.Take()) {
+      if (arrival.keepAlive) {
+        std::printf("%s\n", vrt::tool::KeepAliveLine(LocalTimeText(arrival.timeStamp, true)).c_str());
+        std::fflush(stdout);
+        continue;
+      }
       // Client handles are positions + 1; anything else is not ours.
       if (arrival.clientHandle == 0 || arrival.clientHandle > items.size()) continue;
       const Item& item = items[arrival.clientHandle - 1];
@@ -800,6 +1012,8 @@ int Run(const OpcArguments& arguments) {
     case OpcCommand::kWatch: return client.Watch(arguments);
     case OpcCommand::kBrowse: return client.Browse(arguments);
     case OpcCommand::kProps: return client.Props(arguments);
+    case OpcCommand::kBrowse3: return client.Browse3(arguments);
+    case OpcCommand::kDeadband: return client.Deadband(arguments);
     case OpcCommand::kHelp: break;
   }
   return 0;

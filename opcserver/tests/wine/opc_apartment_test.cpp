@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "opc_client.h"
@@ -113,6 +114,94 @@ TEST_F(OpcApartments, EveryOpcCommandGivesTheSameResultsInAnApartmentAndOutOfPro
         << mode;
     EXPECT_TRUE(WaitFor([&] { return Registers("0x103", 1) == std::vector<std::string>{std::to_string(value)}; }, 10s))
         << mode;
+  }
+}
+
+// The DA 3.0 commands: what they print in process, and the same in an
+// apartment and out of process. Property time stamps and value times vary
+// and are left out.
+TEST_F(OpcApartments, TheDa3CommandsGiveTheSameResultsInAnApartmentAndOutOfProcess) {
+  server.Reset();  // the tool is the only client
+  ASSERT_TRUE(WaitFor([&] { return Steady(RunOpc("read PUMPS:DIT:256 --device")).size() == 1; }, 20s));
+  auto steady = [](const std::string& command) {
+    std::vector<std::string> lines = Steady(RunOpc(command));
+    lines.erase(std::remove_if(lines.begin(), lines.end(),
+                               [](const std::string& line) { return line.find(" 4 Item TimeStamp") != std::string::npos; }),
+                lines.end());
+    return lines;
+  };
+  const std::string notSupported = "error 0xC0040406 ";
+  const std::string noDeadband = "error 0xC0040401 ";
+
+  EXPECT_EQ(steady("browse3"), std::vector<std::string>{"PUMPS  branch"});
+  EXPECT_EQ(steady("browse3 PUMPS --max 1"),
+            (std::vector<std::string>{"page 1: 1 elements", "DIT:256 - 260  item PUMPS:DIT:256", "page 2: 1 elements",
+                                      "DIT:512 - 516  item PUMPS:DIT:512"}));
+  const std::vector<std::string> withProperties = steady("browse3 PUMPS --props");
+  ASSERT_GE(withProperties.size(), 3u);
+  EXPECT_EQ(withProperties[0], "DIT:256 - 260  item PUMPS:DIT:256");
+  EXPECT_EQ(withProperties[2], "  2 Item Value = 1234");
+  EXPECT_NE(std::find(withProperties.begin(), withProperties.end(), "DIT:512 - 516  item PUMPS:DIT:512"),
+            withProperties.end());
+
+  const std::vector<std::string> read = steady("read PUMPS:DIT:256 PUMPS:DIT:512$8 NOPE:DIT:1 --max-age 0");
+  ASSERT_EQ(read.size(), 3u);
+  EXPECT_EQ(read[0], "PUMPS:DIT:256 = 1234 R4 good [192]");
+  EXPECT_EQ(read[1], "PUMPS:DIT:512$8 = PUMPHOUS BSTR good [192]");
+  EXPECT_EQ(read[2].rfind("NOPE:DIT:1: error 0xC004", 0), 0u) << read[2];
+
+  const std::vector<std::string> refused = steady("write PUMPS:DIT:258 89 --vqt --quality 192");
+  ASSERT_EQ(refused.size(), 1u);
+  EXPECT_EQ(refused[0].rfind("PUMPS:DIT:258 <- 89: " + notSupported, 0), 0u) << refused[0];
+  EXPECT_GT(refused[0].size(), ("PUMPS:DIT:258 <- 89: " + notSupported).size());  // the server's text
+  const std::vector<std::string> stamped = steady("write PUMPS:DIT:258 89 --vqt --time 2026-12-08T14:00:00.5");
+  ASSERT_EQ(stamped.size(), 1u);
+  EXPECT_EQ(stamped[0].rfind("PUMPS:DIT:258 <- 89: " + notSupported, 0), 0u) << stamped[0];
+
+  EXPECT_EQ(steady("deadband PUMPS:DIT:256 12.5"),
+            (std::vector<std::string>{"PUMPS:DIT:256 deadband 12.5%: ok", "PUMPS:DIT:256 deadband now 12.5%"}));
+  const std::vector<std::string> digital = steady("deadband PUMPS:DIT:257:0 10");
+  ASSERT_EQ(digital.size(), 1u);
+  EXPECT_EQ(digital[0].rfind("PUMPS:DIT:257:0 deadband 10%: " + noDeadband, 0), 0u) << digital[0];
+
+  const char* commands[] = {"browse3", "browse3 PUMPS --max 1", "browse3 PUMPS --props",
+                            "read PUMPS:DIT:256 PUMPS:DIT:512$8 NOPE:DIT:1 --max-age 0",
+                            "read PUMPS:DIT:256 PUMPS:DIT:512$8 --max-age 4294967295",
+                            "write PUMPS:DIT:258 89 --vqt --quality 192", "deadband PUMPS:DIT:256 12.5",
+                            "deadband PUMPS:DIT:257:0 10"};
+  for (const char* command : commands) {
+    const std::vector<std::string> inProcess = steady(command);
+    ASSERT_FALSE(inProcess.empty()) << command;
+    EXPECT_EQ(steady(std::string(command) + " --sta"), inProcess) << command << " --sta";
+    EXPECT_EQ(steady(std::string(command) + " --local-server"), inProcess) << command << " --local-server";
+    EXPECT_EQ(steady(std::string(command) + " --local-server --sta"), inProcess) << command << " both";
+  }
+
+  // A value alone is written by ID, and a device read by age sees it.
+  int value = 80;
+  for (const char* mode : {"", " --sta", " --local-server"}) {
+    ++value;
+    const std::string text = std::to_string(value);
+    EXPECT_EQ(RunOpc("write PUMPS:DIT:259 " + text + " --vqt" + mode),
+              std::vector<std::string>{"PUMPS:DIT:259 <- " + text + ": ok"})
+        << mode;
+    EXPECT_TRUE(WaitFor([&] { return Registers("0x103", 1) == std::vector<std::string>{text}; }, 10s)) << mode;
+    EXPECT_EQ(steady(std::string("read PUMPS:DIT:259 --max-age 0") + mode),
+              std::vector<std::string>{"PUMPS:DIT:259 = " + text + " R4 good [192]"})
+        << mode;
+  }
+
+  // Keep-alive: the revised time first, then the value, then callbacks
+  // with no items while nothing changes.
+  for (const char* mode : {"", " --sta", " --local-server"}) {
+    const std::vector<std::string> watched =
+        RunOpc(std::string("watch PUMPS:DIT:256 --rate 100 --keep-alive 400 --seconds 4") + mode);
+    ASSERT_GE(watched.size(), 3u) << mode;
+    EXPECT_EQ(watched[0], "keep-alive: 400 ms (asked 400)") << mode;
+    EXPECT_EQ(Steady({watched[1]}), std::vector<std::string>{"PUMPS:DIT:256 = 1234 R4 good [192]"}) << mode;
+    const auto alive = std::count_if(watched.begin(), watched.end(),
+                                     [](const std::string& line) { return line.rfind("keep-alive 20", 0) == 0; });
+    EXPECT_GE(alive, 3) << mode;  // about one in 400 ms over 4 s
   }
 }
 

@@ -9,10 +9,13 @@
 #include <gtest/gtest.h>
 
 #include <cwchar>
+#include <map>
 #include <optional>
+#include <thread>
 
 #include "opc_client.h"
 #include "opc_plant.h"
+#include "sample_configuration.h"
 
 namespace vrt::testing {
 namespace {
@@ -118,12 +121,12 @@ class OpcDa3 : public OpcProcesses {
     ASSERT_TRUE(session.simulator->Command("set 1 5 " + address + " " + std::to_string(value)).empty());
   }
 
-  void ReadsAndWritesOf(IOPCServer& opc, bool throughProxies);
+  void ReadsAndWritesOf(IOPCServer& opc, bool throughProxies, bool asynchronous = true);
   void AsyncReadsAndWritesOf(IOPCServer& opc);
   void BrowsingOf(IOPCServer& opc);
 };
 
-void OpcDa3::ReadsAndWritesOf(IOPCServer& opc, bool throughProxies) {
+void OpcDa3::ReadsAndWritesOf(IOPCServer& opc, bool throughProxies, bool asynchronous) {
   // An inactive group: no tick refreshes its items, so what they hold
   // changes only by the reads below. A second, active group watches the
   // driver's image.
@@ -242,7 +245,7 @@ void OpcDa3::ReadsAndWritesOf(IOPCServer& opc, bool throughProxies) {
   EXPECT_TRUE(WaitFor([&] { return Register("0x103") == "42"; }, 10s)) << Register("0x103");
   EXPECT_EQ(Register("0x102"), "321");
 
-  AsyncReadsAndWritesOf(opc);
+  if (asynchronous) AsyncReadsAndWritesOf(opc);
 
   // Missing arrays: the proxy refuses them before the server sees them,
   // and the server refuses them too.
@@ -576,6 +579,88 @@ TEST_F(OpcDa3, AQuietSubscriptionGetsKeepAlivesAndABusyOrInactiveOneNone) {
   EXPECT_EQ(UnadviseDataCallback(*group.Get(), cookie), S_OK);
 }
 
+// Continuation points over the largest address space (224 devices, 10000
+// poll records), served by the stand-in driver that only keeps the image
+// alive: walked in pages of 7 from the root down, every element comes once
+// and every page but a branch's last is full; a point used once, one of
+// another branch and one that fell out of the server's last 64 are refused.
+TEST(OpcDa3Browsing, ContinuationPointsWalkTenThousandItemsOnceEach) {
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  InstallConfiguration(std::string(temp) + "vrt-opc-da3-browse.vrt", LargestImage(kStatusGood));
+  DeleteConfigValue(kDriverExeValue);
+  ProbeProcess driver(ProgramDirectory() + "\\dit_probe_driver.exe", "", temp);
+  ASSERT_EQ(driver.Expect("serving", 30s), "serving");
+  ComApartment apartment;
+  ComPtr<IOPCServer> opc;
+  ASSERT_EQ(CreateServer(opc), S_OK);
+  ComPtr<IOPCBrowse> browse;
+  ASSERT_EQ(opc.As(browse), S_OK);
+  constexpr DWORD kPage = 7;
+  constexpr HRESULT kInvalidPoint = static_cast<HRESULT>(0xC0040403);
+
+  std::vector<std::wstring> branches{L""};
+  std::map<std::wstring, int> seenItems;
+  std::map<std::wstring, int> seenBranches;
+  std::size_t calls = 0;
+  std::optional<std::wstring> usedPoint;
+  std::wstring usedPointsBranch;
+  for (std::size_t b = 0; b < branches.size(); ++b) {
+    const std::wstring branch = branches[b];
+    std::optional<std::wstring> point;
+    do {
+      Browsed page = BrowseOnce(*browse.Get(), branch.c_str(), point, kPage, OPC_BROWSE_FILTER_ALL);
+      ++calls;
+      ASSERT_EQ(page.call, S_OK) << std::string(branch.begin(), branch.end());
+      ASSERT_LE(page.elements.size(), kPage);
+      if (page.point) {
+        ASSERT_EQ(page.elements.size(), kPage) << "a page before the last is full";
+        if (!usedPoint && point) {
+          usedPoint = point;
+          usedPointsBranch = branch;
+        }
+      }
+      for (const Element& element : page.elements) {
+        if ((element.flags & OPC_BROWSE_ISITEM) != 0) ++seenItems[element.itemId];
+        if ((element.flags & OPC_BROWSE_HASCHILDREN) != 0) {
+          if (seenBranches[element.itemId]++ == 0) branches.push_back(element.itemId);
+        }
+      }
+      point = page.point;
+    } while (point && !point->empty());
+  }
+  const std::vector<std::string> addresses = LargestImageAddresses();
+  EXPECT_EQ(seenBranches.size(), 224u);
+  ASSERT_EQ(seenItems.size(), addresses.size());
+  EXPECT_GE(seenItems.size(), 10000u);
+  for (const std::string& address : addresses) {
+    EXPECT_EQ(seenItems[std::wstring(address.begin(), address.end())], 1) << address;
+  }
+  for (const auto& [id, times] : seenBranches) EXPECT_EQ(times, 1);
+  EXPECT_GT(calls, 10000u / kPage);
+
+  // A point handed in once is gone, in its own branch or another.
+  ASSERT_TRUE(usedPoint);
+  EXPECT_EQ(BrowseOnce(*browse.Get(), usedPointsBranch.c_str(), usedPoint, kPage, OPC_BROWSE_FILTER_ALL).call,
+            kInvalidPoint);
+  Browsed first = BrowseOnce(*browse.Get(), L"D0", std::nullopt, kPage, OPC_BROWSE_FILTER_ALL);
+  ASSERT_TRUE(first.point);
+  EXPECT_EQ(BrowseOnce(*browse.Get(), L"D1", first.point, kPage, OPC_BROWSE_FILTER_ALL).call, kInvalidPoint);
+  // The server object keeps its last 64 points: an unused one 64 browses
+  // old is stale, while the one just before is still good.
+  Browsed oldest = BrowseOnce(*browse.Get(), L"D2", std::nullopt, kPage, OPC_BROWSE_FILTER_ALL);
+  Browsed kept = BrowseOnce(*browse.Get(), L"D2", std::nullopt, kPage, OPC_BROWSE_FILTER_ALL);
+  ASSERT_TRUE(oldest.point && kept.point);
+  for (int k = 0; k < 63; ++k) {
+    ASSERT_TRUE(BrowseOnce(*browse.Get(), L"D3", std::nullopt, kPage, OPC_BROWSE_FILTER_ALL).point);
+  }
+  EXPECT_EQ(BrowseOnce(*browse.Get(), L"D2", oldest.point, kPage, OPC_BROWSE_FILTER_ALL).call, kInvalidPoint);
+  Browsed next = BrowseOnce(*browse.Get(), L"D2", kept.point, kPage, OPC_BROWSE_FILTER_ALL);
+  EXPECT_EQ(next.call, S_OK);
+  ASSERT_FALSE(next.elements.empty());
+  EXPECT_EQ(next.elements[0].itemId, L"D2:DIT:" + std::to_wstring(kPage * 8));  // the second page
+}
+
 TEST_F(OpcDa3, AnAnalogItemsOwnDeadbandReplacesTheGroupsUntilCleared) {
   // Two views of one register over 0..1000, and a digital one; the group
   // reports every change.
@@ -644,6 +729,26 @@ TEST_F(OpcDa3, AnAnalogItemsOwnDeadbandReplacesTheGroupsUntilCleared) {
 }
 
 TEST_F(OpcDa3, ReadsWritesAndBrowsingInTheClientsProcess) { ReadsAndWritesOf(*server.Get(), false); }
+
+// A client thread in a single-threaded apartment of this process reaches
+// the free-threaded server through the proxies. The asynchronous calls are
+// left to the other two: their callbacks would come to this thread as
+// messages, and the waits here do not dispatch any.
+TEST_F(OpcDa3, ReadsWritesAndBrowsingFromASingleThreadedApartmentInTheClientsProcess) {
+  server.Reset();
+  HRESULT created = E_FAIL;
+  std::thread client([&] {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    {
+      ComPtr<IOPCServer> staServer;
+      created = CreateServer(staServer);
+      if (SUCCEEDED(created)) ReadsAndWritesOf(*staServer.Get(), true, false);
+    }
+    CoUninitialize();
+  });
+  client.join();
+  EXPECT_EQ(created, S_OK);
+}
 
 TEST_F(OpcDa3, ReadsWritesAndBrowsingThroughTheProxiesOutOfProcess) {
   server.Reset();

@@ -286,5 +286,128 @@ TEST(OpcArguments, ValueBrowseAndPropertyLinesHaveTheirShapes) {
             "2 Item Value: error 0xC0040203 The property ID is not valid for the item.");
 }
 
+TEST(OpcArguments, Da3CommandsTakeTheirOptions) {
+  std::string error;
+  auto arguments = ParseOpcArguments({"browse3"}, error);
+  ASSERT_TRUE(arguments) << error;
+  EXPECT_EQ(arguments->command, OpcCommand::kBrowse3);
+  EXPECT_EQ(arguments->maxElements, 0u);
+  EXPECT_FALSE(arguments->properties);
+  arguments = ParseOpcArguments({"browse3", "--props", "PUMPS", "--max", "500", "--sta"}, error);
+  ASSERT_TRUE(arguments) << error;
+  EXPECT_EQ(arguments->operands, std::vector<std::string>{"PUMPS"});
+  EXPECT_EQ(arguments->maxElements, 500u);
+  EXPECT_TRUE(arguments->properties && arguments->sta);
+
+  arguments = ParseOpcArguments({"read", "A:DIT:1", "--max-age", "4294967295", "B:DIT:2"}, error);
+  ASSERT_TRUE(arguments) << error;
+  EXPECT_EQ(arguments->command, OpcCommand::kRead);
+  EXPECT_EQ(arguments->operands, (std::vector<std::string>{"A:DIT:1", "B:DIT:2"}));
+  EXPECT_EQ(arguments->maxAge, std::optional<std::uint32_t>(0xFFFFFFFFu));
+  arguments = ParseOpcArguments({"read", "A:DIT:1", "--max-age", "0", "--local-server"}, error);
+  ASSERT_TRUE(arguments) << error;
+  EXPECT_EQ(arguments->maxAge, std::optional<std::uint32_t>(0u));
+  EXPECT_TRUE(arguments->localServer);
+  arguments = ParseOpcArguments({"read", "A:DIT:1"}, error);
+  ASSERT_TRUE(arguments) << error;
+  EXPECT_FALSE(arguments->maxAge);
+
+  arguments = ParseOpcArguments({"write", "A:DIT:1", "-5", "--vqt", "--quality", "192", "--time",
+                                 "2026-12-08T14:00:00.5"},
+                                error);
+  ASSERT_TRUE(arguments) << error;
+  EXPECT_TRUE(arguments->vqt);
+  EXPECT_EQ(arguments->operands, (std::vector<std::string>{"A:DIT:1", "-5"}));
+  EXPECT_EQ(arguments->quality, std::optional<std::uint16_t>(192));
+  EXPECT_EQ(arguments->timeStamp, FileTimeOfText("2026-12-08T14:00:00.5000000"));
+  arguments = ParseOpcArguments({"write", "A:DIT:1", "7", "--vqt"}, error);
+  ASSERT_TRUE(arguments) << error;
+  EXPECT_TRUE(arguments->vqt);
+  EXPECT_FALSE(arguments->quality || arguments->timeStamp);
+
+  arguments = ParseOpcArguments({"watch", "A:DIT:1", "--keep-alive", "1500", "--rate", "250"}, error);
+  ASSERT_TRUE(arguments) << error;
+  EXPECT_EQ(arguments->keepAlive, std::optional<std::uint32_t>(1500u));
+  EXPECT_EQ(arguments->updateRate, 250u);
+
+  arguments = ParseOpcArguments({"deadband", "A:DIT:1", "12.5", "--sta", "--local-server"}, error);
+  ASSERT_TRUE(arguments) << error;
+  EXPECT_EQ(arguments->command, OpcCommand::kDeadband);
+  EXPECT_EQ(arguments->operands, (std::vector<std::string>{"A:DIT:1", "12.5"}));
+  EXPECT_EQ(arguments->percent, 12.5f);
+}
+
+TEST(OpcArguments, Da3UsageErrorsAreNamed) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"browse3", "A", "B"}, "browse3 takes at most one branch"},
+      {{"browse3", "--max", "0"}, "--max needs a whole number of elements (1 or more), not \"0\""},
+      {{"browse3", "--max", "-3"}, "--max needs a whole number of elements (1 or more), not \"-3\""},
+      {{"browse3", "--max"}, "--max needs a value"},
+      {{"browse3", "--flat"}, "--flat belongs to browse"},
+      {{"browse", "--props"}, "--props belongs to browse3"},
+      {{"read", "A:DIT:1", "--max-age", "soon"},
+       "--max-age needs a whole number of milliseconds (0 to 4294967295), not \"soon\""},
+      {{"read", "A:DIT:1", "--max-age", "4294967296"},
+       "--max-age needs a whole number of milliseconds (0 to 4294967295), not \"4294967296\""},
+      {{"read", "A:DIT:1", "--max-age", "0", "--device"},
+       "--max-age does not go with --device: the age decides where the value comes from, in the item's own type"},
+      {{"read", "A:DIT:1", "--max-age", "0", "--type", "R8"},
+       "--max-age does not go with --type: the age decides where the value comes from, in the item's own type"},
+      {{"read", "--max-age", "0"}, "name at least one item ID"},
+      {{"items", "A:DIT:1", "--max-age", "0"}, "--max-age belongs to read"},
+      {{"write", "A:DIT:1", "1", "--quality", "192"}, "--quality needs --vqt"},
+      {{"write", "A:DIT:1", "1", "--time", "2026-12-08T14:00:00"}, "--time needs --vqt"},
+      {{"write", "A:DIT:1", "1", "--vqt", "--quality", "65536"},
+       "--quality needs a whole number from 0 to 65535 (192 is good), not \"65536\""},
+      {{"write", "A:DIT:1", "1", "--vqt", "--time", "yesterday"},
+       "--time needs a UTC time as 2026-12-08T14:00:00[.123], not \"yesterday\""},
+      {{"write", "A:DIT:1", "--vqt"}, "write takes an item ID and a value"},
+      {{"read", "A:DIT:1", "--vqt"}, "--vqt belongs to write"},
+      {{"watch", "A:DIT:1", "--keep-alive", "1.5"},
+       "--keep-alive needs a whole number of milliseconds (0 to 4294967295), not \"1.5\""},
+      {{"read", "A:DIT:1", "--keep-alive", "100"}, "--keep-alive belongs to watch"},
+      {{"deadband", "A:DIT:1"}, "deadband takes an item ID and a percentage"},
+      {{"deadband", "A:DIT:1", "5", "B:DIT:2"}, "deadband takes an item ID and a percentage"},
+      {{"deadband", "A:DIT:1", "101"}, "deadband needs a percentage from 0 to 100, not \"101\""},
+      {{"deadband", "A:DIT:1", "ten"}, "deadband needs a percentage from 0 to 100, not \"ten\""},
+      {{"deadband", "A:DIT:1", "5", "--rate", "10"}, "--rate belongs to watch"},
+  };
+  for (const auto& [words, expected] : cases) {
+    std::string error;
+    EXPECT_FALSE(ParseOpcArguments(words, error)) << ::testing::PrintToString(words);
+    EXPECT_EQ(error, expected) << ::testing::PrintToString(words);
+  }
+}
+
+TEST(OpcArguments, UtcTimesBecomeFileTimeCounts) {
+  // 1601-01-01 is the count's zero; 1970-01-01 lies 11644473600 s later.
+  EXPECT_EQ(FileTimeOfText("1601-01-01T00:00:00"), std::optional<std::uint64_t>(0));
+  EXPECT_EQ(FileTimeOfText("1970-01-01T00:00:00"), std::optional<std::uint64_t>(116444736000000000ull));
+  EXPECT_EQ(FileTimeOfText("1970-01-01 00:00:01.25"), std::optional<std::uint64_t>(116444736012500000ull));
+  // 2024-02-29 12:34:56.1234567 = 1709210096 s after 1970.
+  EXPECT_EQ(FileTimeOfText("2024-02-29T12:34:56.1234567"),
+            std::optional<std::uint64_t>((1709210096ull + 11644473600ull) * 10000000ull + 1234567));
+  for (const char* wrong : {"2023-02-29T00:00:00", "2026-13-01T00:00:00", "2026-12-08T24:00:00", "1600-12-31T23:59:59",
+                            "2026-12-08", "2026-12-08T14:00:00.", "2026-12-08T14:00:00.12345678",
+                            "2026-12-08T14:00:00Z", "2026/12/08T14:00:00", "2026-12-08T1a:00:00"}) {
+    EXPECT_FALSE(FileTimeOfText(wrong)) << wrong;
+  }
+}
+
+TEST(OpcArguments, Da3LinesHaveTheirShapes) {
+  EXPECT_EQ(BrowseElementLine("PUMPS", "PUMPS", 1), "PUMPS  branch");
+  EXPECT_EQ(BrowseElementLine("DIT 256", "PUMPS:DIT:256", 2), "DIT 256  item PUMPS:DIT:256");
+  EXPECT_EQ(BrowseElementLine("X", "A:X", 3), "X  branch, item A:X");
+  EXPECT_EQ(BrowseElementLine("Y", "", 0), "Y  (neither branch nor item)");
+  EXPECT_EQ(KeepAliveLine("2026-12-08 14:00:00.123"), "keep-alive 2026-12-08 14:00:00.123");
+  EXPECT_EQ(DeadbandResultLine("PUMPS:DIT:256", 12.5f, 0, ""), "PUMPS:DIT:256 deadband 12.5%: ok");
+  EXPECT_EQ(DeadbandResultLine("PUMPS:DIT:512:0", 5.0f, 0xC0040401u, "The item has no deadband.\r\n"),
+            "PUMPS:DIT:512:0 deadband 5%: error 0xC0040401 The item has no deadband.");
+  const std::string usage = OpcUsage();
+  for (const char* named : {"browse3", "--max-age", "--vqt", "--keep-alive", "deadband ITEMID PERCENT"}) {
+    EXPECT_NE(usage.find(named), std::string::npos) << named;
+  }
+}
+
 }  // namespace
 }  // namespace vrt::tool
