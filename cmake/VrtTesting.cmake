@@ -7,6 +7,18 @@
 # vrt_wine_test(PROGRAM [FIXTURES_REQUIRED F] CASES...) registers scenarios of a Windows test
 # program, one ctest entry per gtest filter, run one at a time because they
 # share the Wine prefix, its wineserver and its named objects.
+#
+# Limits: where every program runs under emulation (the win32 build in its
+# tree, see cmake/wine-run32), the toolchain sets VRT_TEST_TIME_SCALE and
+# every test's limit is that many times longer (VRT_TIMEOUT_120 and so on);
+# the tests widen their own waits by the same factor (VRT_TIME_SCALE).
+if(NOT DEFINED VRT_TEST_TIME_SCALE)
+  set(VRT_TEST_TIME_SCALE 1)
+endif()
+foreach(seconds 60 120 180 240 300)
+  math(EXPR VRT_TIMEOUT_${seconds} "${seconds} * ${VRT_TEST_TIME_SCALE}")
+endforeach()
+
 function(vrt_unit_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
@@ -27,7 +39,7 @@ function(vrt_wine_test program)
   foreach(scenario IN LISTS wine_UNPARSED_ARGUMENTS)
     add_test(NAME ${program}.${scenario} COMMAND ${program} --gtest_filter=*.${scenario})
     set_tests_properties(${program}.${scenario} PROPERTIES
-      RESOURCE_LOCK wineprefix LABELS wine TIMEOUT 120
+      RESOURCE_LOCK wineprefix LABELS wine TIMEOUT ${VRT_TIMEOUT_120}
       FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]|0 tests, listed below|Running 0 tests")
     if(wine_FIXTURES_REQUIRED)
       set_tests_properties(${program}.${scenario} PROPERTIES FIXTURES_REQUIRED "${wine_FIXTURES_REQUIRED}")

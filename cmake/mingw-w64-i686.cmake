@@ -1,4 +1,5 @@
-# 32-bit Windows build: the shipped layout, compiled and layout-checked only.
+# 32-bit Windows build: the shipped layout. Its programs run in the tree that
+# cmake/win32-tree makes (32-bit code runs there under emulation).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(VRT_MINGW_TRIPLET i686-w64-mingw32)

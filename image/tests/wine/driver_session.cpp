@@ -40,7 +40,7 @@ void DriverSession::UseConfiguration(const std::string& path, const std::vector<
 }
 
 std::unique_ptr<ProbeProcess> DriverSession::StartDriver(const std::string& arguments) {
-  auto process = std::make_unique<ProbeProcess>(ProgramDirectory() + "\\VRTSPOLL.exe", arguments, directory);
+  auto process = std::make_unique<ProbeProcess>(driverDirectory + "\\VRTSPOLL.exe", arguments, directory);
   EXPECT_TRUE(process->Started());
   EXPECT_TRUE(WaitFor([&] { return (block = OpenExistingControlBlock()) != nullptr; }, 10s));
   EXPECT_TRUE(WaitFor([&] { return block && SharedLoad(block->RunState) == kStateRunning; }, 10s));

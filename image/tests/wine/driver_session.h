@@ -27,13 +27,16 @@ class DriverSession {
 
   // Writes `image` to `path` and registers it as ConfigFile.
   void UseConfiguration(const std::string& path, const std::vector<std::uint8_t>& image);
-  // Starts VRTSPOLL.exe in the directory and waits until it runs; `block`
+  // Starts VRTSPOLL.exe (of `driverDirectory`) in the directory and waits until it runs; `block`
   // is then the control block.
   std::unique_ptr<ProbeProcess> StartDriver(const std::string& arguments = "");
   // Sets RunRequest and waits for RunState.
   bool Request(RunRequestCode request, RunStateCode state, std::chrono::milliseconds timeout);
 
   std::string directory;
+  // Where StartDriver takes VRTSPOLL.exe from: this build's directory, or
+  // the other bitness's.
+  std::string driverDirectory = ProgramDirectory();
   std::string configFile;
   std::unique_ptr<SimulatorSession> simulator;
   std::unique_ptr<ProbeProcess> driver;

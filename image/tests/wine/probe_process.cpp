@@ -3,6 +3,7 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 
 #include "dit_mapping.h"
@@ -15,6 +16,25 @@ std::string ProgramDirectory() {
   GetModuleFileNameA(nullptr, path, MAX_PATH);
   std::string full(path);
   return full.substr(0, full.find_last_of('\\'));
+}
+
+std::string OtherBitnessDirectory() {
+  char text[MAX_PATH] = {};
+  const DWORD length = GetEnvironmentVariableA("VRT_OTHER_BITNESS_BIN", text, sizeof text);
+  if (length == 0 || length >= sizeof text) return "";
+  std::string directory(text);
+  std::replace(directory.begin(), directory.end(), '/', '\\');
+  return directory;
+}
+
+int TimeScale() {
+  static const int scale = [] {
+    char text[16] = {};
+    const DWORD length = GetEnvironmentVariableA("VRT_TIME_SCALE", text, sizeof text);
+    const int value = length > 0 && length < sizeof text ? std::atoi(text) : 1;
+    return std::clamp(value, 1, 100);
+  }();
+  return scale;
 }
 
 ProbeProcess::ProbeProcess(const std::string& exe, const std::string& arguments, const std::string& directory) {

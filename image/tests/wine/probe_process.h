@@ -57,10 +57,21 @@ DriverControlBlock* OpenExistingControlBlock();
 // Whether a named mapping exists.
 bool MappingExists(const char* name);
 
-// Waits until `condition` holds, polling every 10 ms; false after `timeout`.
+// The program directory of the build of the other bitness (the win64
+// build's, seen from the win32 build's tests), from VRT_OTHER_BITNESS_BIN;
+// empty when it is not set.
+std::string OtherBitnessDirectory();
+
+// How much longer than usual the tests may wait for other processes: 1,
+// or VRT_TIME_SCALE where every program runs under emulation (the 32-bit
+// build in its tree). Only the waiting widens; what is asserted stays.
+int TimeScale();
+
+// Waits until `condition` holds, polling every 10 ms; false after `timeout`
+// (times the time scale).
 template <typename Condition>
 bool WaitFor(Condition condition, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  const auto deadline = std::chrono::steady_clock::now() + timeout * TimeScale();
   while (!condition()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
     Sleep(10);

@@ -32,33 +32,41 @@ std::string BigEndian(std::uint32_t value) {
 
 // A top-level dialog of any process: by caption and a control it holds, or
 // (id 0xFFFF, a message box's text) by the start of that control's text.
+namespace {
+
+struct DialogSearch {
+  const char* caption;
+  int id;
+  const std::string* prefix;
+  HWND found;
+};
+
+// An EnumWindows callback: a window procedure's calling convention, which
+// a lambda does not have in the 32-bit build.
+BOOL CALLBACK FindDialog(HWND window, LPARAM parameter) {
+  auto* s = reinterpret_cast<DialogSearch*>(parameter);
+  char name[256] = {}, title[256] = {};
+  GetClassNameA(window, name, sizeof name);
+  GetWindowTextA(window, title, sizeof title);
+  if (std::string(name) != "#32770" || !IsWindowVisible(window)) return TRUE;
+  if (s->caption != nullptr && std::string(title) != s->caption) return TRUE;
+  HWND control = GetDlgItem(window, s->id);
+  if (control == nullptr) return TRUE;
+  char text[1024] = {};
+  SendMessageA(control, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+  if (std::string(text).rfind(*s->prefix, 0) != 0) return TRUE;
+  s->found = window;
+  return FALSE;
+}
+
+}  // namespace
+
 HWND WaitForDialog(const char* caption, int controlId, const std::string& textPrefix,
                    std::chrono::milliseconds timeout) {
-  struct Search {
-    const char* caption;
-    int id;
-    const std::string* prefix;
-    HWND found;
-  } search{caption, controlId, &textPrefix, nullptr};
+  DialogSearch search{caption, controlId, &textPrefix, nullptr};
   const auto end = std::chrono::steady_clock::now() + timeout;
   while (std::chrono::steady_clock::now() < end) {
-    EnumWindows(
-        [](HWND window, LPARAM parameter) -> BOOL {
-          auto* s = reinterpret_cast<Search*>(parameter);
-          char name[256] = {}, title[256] = {};
-          GetClassNameA(window, name, sizeof name);
-          GetWindowTextA(window, title, sizeof title);
-          if (std::string(name) != "#32770" || !IsWindowVisible(window)) return TRUE;
-          if (s->caption != nullptr && std::string(title) != s->caption) return TRUE;
-          HWND control = GetDlgItem(window, s->id);
-          if (control == nullptr) return TRUE;
-          char text[1024] = {};
-          SendMessageA(control, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
-          if (std::string(text).rfind(*s->prefix, 0) != 0) return TRUE;
-          s->found = window;
-          return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&search));
     if (search.found != nullptr) return search.found;
     Sleep(50);
   }

@@ -264,6 +264,20 @@ TEST_F(Installer, TheInstalledSuiteReadsTheNetwork) {
   FreeLibrary(nio);
 }
 
+// A value read in the given registry view (KEY_WOW64_32KEY or
+// KEY_WOW64_64KEY), whatever this program's own bitness.
+std::optional<std::string> ValueInView(REGSAM view, const char* key, const char* name) {
+  HKEY opened = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | view, &opened) != ERROR_SUCCESS) return std::nullopt;
+  char data[MAX_PATH] = {};
+  DWORD size = sizeof data - 1;
+  DWORD type = 0;
+  const LONG read = RegQueryValueExA(opened, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+  RegCloseKey(opened);
+  if (read != ERROR_SUCCESS || type != REG_SZ) return std::nullopt;
+  return std::string(data);
+}
+
 TEST_F(Installer, SetupAndUninstallRunUnattended) {
   ASSERT_TRUE(FileExists("C:\\Fix32\\Tavex\\uninstall.exe")) << "runs after InstallDriverPutsAServerNodeInPlace";
   // Everything the earlier installations made goes with the node ...
@@ -294,6 +308,24 @@ TEST_F(Installer, SetupAndUninstallRunUnattended) {
   EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kConfigKey, "ConfigFile"),
             "C:\\Program Files\\Kalvento\\Tavex\\default.VRT");
   EXPECT_FALSE(ShortcutTarget(CommonPrograms() + "\\Plant\\Harnix Tavex OPC Configurator.lnk").empty());
+  // The 32-bit media on a 64-bit system: the system libraries in the 32-bit
+  // system directory, the keys and the classes in the 32-bit registry view
+  // only, where the 32-bit clients and the 32-bit surrogate look.
+  BOOL wow64 = FALSE;
+  if (IsWow64Process(GetCurrentProcess(), &wow64) && wow64) {
+    char windows[MAX_PATH] = {};
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    // (system32 as the 32-bit setup names it: the system redirects it)
+    for (const char* library : {"VRTSTSR.dll", "OPCProxy.dll", "opccomn_ps.dll"}) {
+      EXPECT_EQ(FileText(std::string(windows) + "\\syswow64\\" + library), FileText(Media() + library)) << library;
+      EXPECT_FALSE(FileExists(std::string(windows) + "\\sysnative\\" + library)) << library;
+    }
+    EXPECT_EQ(ValueInView(KEY_WOW64_32KEY, kConfigKey, "DriverExe"), "C:\\Program Files\\Kalvento\\Tavex\\VRTSPOLL.EXE");
+    EXPECT_EQ(ValueInView(KEY_WOW64_64KEY, kConfigKey, "DriverExe"), std::nullopt);
+    const std::string opcClass = std::string("Software\\Classes\\") + kOpcClassKey;
+    EXPECT_EQ(ValueInView(KEY_WOW64_32KEY, opcClass.c_str(), ""), "C:\\Program Files\\Kalvento\\Tavex\\VRTOPC.DLL");
+    EXPECT_EQ(ValueInView(KEY_WOW64_64KEY, opcClass.c_str(), ""), std::nullopt);
+  }
   std::tie(code, text) = RunToEnd("C:\\Program Files\\Kalvento\\Tavex\\uninstall.exe", "/S");
   EXPECT_EQ(code, 0u) << text;
   EXPECT_FALSE(FileExists("C:\\Program Files\\Kalvento\\Tavex\\DEFAULT.VRT"));  // unchanged: removed

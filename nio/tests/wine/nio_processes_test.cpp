@@ -56,9 +56,10 @@ class NioProcesses : public ::testing::Test {
     session.driver = session.StartDriver();
   }
 
-  // A client of the library, started once the driver runs.
-  std::unique_ptr<ProbeProcess> StartClient() {
-    auto client = std::make_unique<ProbeProcess>(ProgramDirectory() + "\\nio_probe.exe", "");
+  // A client of the library (of this build, or of the build in `directory`),
+  // started once the driver runs.
+  std::unique_ptr<ProbeProcess> StartClient(const std::string& directory = ProgramDirectory()) {
+    auto client = std::make_unique<ProbeProcess>(directory + "\\nio_probe.exe", "");
     EXPECT_EQ(client->Expect("ready"), "ready");
     return client;
   }
@@ -181,6 +182,68 @@ TEST_F(NioFirstClient, LoadingTheLibraryStartsTheDriver) {
   ASSERT_EQ(client->Ask("point 0 PUMP:DIT:257 1", "point"), "point 0 1");
   EXPECT_TRUE(Eventually(*client, "readex 0", "readex 0 192 R4 22"));
   EXPECT_EQ(SharedLoad(session.block->RunState), kStateRunning);
+}
+
+// The image and the control block are shared memory between the programs
+// of both bitnesses (32-bit clients on a 64-bit driver's node, and back):
+// their layout must not depend on it. Run from the win32 build's tests
+// with the win64 build beside it.
+class NioAcrossBitness : public NioProcesses {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(other.empty()) << "VRT_OTHER_BITNESS_BIN names no build of the other bitness";
+    ASSERT_TRUE(session.simulator->Ready());
+    session.UseConfiguration(session.directory + "\\PLANT.VRT", PlantImage(false));
+  }
+
+  // Points, conditioned values, qualities, writes, status and messages
+  // through the one image.
+  void ReadAndWrite(ProbeProcess& client) {
+    ASSERT_EQ(client.Ask("point 0 PUMP:DIT:257 1", "point"), "point 0 1");
+    EXPECT_TRUE(Eventually(client, "readex 0", "readex 0 192 R4 22"));
+    EXPECT_EQ(client.Ask("sendex 0 999", "sendex"), "sendex 0");
+    EXPECT_TRUE(WaitFor([&] { return Registers("0x101", 1) == std::vector<std::string>{"999"}; }, 10s));
+    EXPECT_TRUE(Eventually(client, "readex 0", "readex 0 192 R4 999"));
+    EXPECT_EQ(client.Ask("daddr 0", "daddr"), "daddr PUMP:DIT:257");
+
+    ASSERT_EQ(client.Ask("point 1 pump,d,258 1", "point"), "point 0 1");
+    ASSERT_EQ(client.Ask("sig 1 12BN", "sig"), "sig 0");
+    EXPECT_EQ(client.Ask("sendex 1 50", "sendex"), "sendex 0");
+    EXPECT_TRUE(WaitFor([&] { return Registers("0x102", 1) == std::vector<std::string>{"2048"}; }, 10s));
+    EXPECT_TRUE(Eventually(client, "readex 1", "readex 0 192 R4 50.0122"));
+
+    // The change flags the driver sets, fetched by the client.
+    ASSERT_EQ(client.Ask("point 2 PUMP:DIT:259 1", "point"), "point 0 1");
+    ASSERT_TRUE(Eventually(client, "read 2", "read 0 0 44"));
+    EXPECT_EQ(client.Ask("enable 1", "enable"), "enable 1");
+    EXPECT_EQ(client.Ask("on 2 7", "on"), "on 520");
+    ASSERT_TRUE(session.simulator->Command("set 1 5 0x103 4242").empty());
+    EXPECT_TRUE(Eventually(client, "fetch 8", "fetch 0 1 7"));
+    EXPECT_EQ(client.Ask("read 2", "read"), "read 0 0 4242");
+
+    ASSERT_TRUE(session.simulator->Command("fault 1 5 noreply 100000").empty());
+    EXPECT_TRUE(Eventually(client, "readex 0", "readex 0 24 ", 20s));
+    ASSERT_TRUE(session.simulator->Command("clearfaults").empty());
+    EXPECT_TRUE(Eventually(client, "readex 0", "readex 0 192 R4 999", 20s));
+    EXPECT_EQ(client.Ask("alive", "alive"), "alive 1 1 Harnix Tavex V6.9.10");
+  }
+
+  const std::string other = testing::OtherBitnessDirectory();
+};
+
+TEST_F(NioAcrossBitness, AClientReadsAndWritesThroughTheImageOfADriverOfTheOtherBitness) {
+  session.driverDirectory = other;
+  session.driver = session.StartDriver();
+  ASSERT_NE(session.block, nullptr);
+  auto client = StartClient();
+  ReadAndWrite(*client);
+}
+
+TEST_F(NioAcrossBitness, AClientOfTheOtherBitnessReadsAndWritesThroughThisDriversImage) {
+  session.driver = session.StartDriver();
+  ASSERT_NE(session.block, nullptr);
+  auto client = StartClient(other);
+  ReadAndWrite(*client);
 }
 
 // The command-line client, run as a user runs it.

@@ -117,6 +117,62 @@ TEST_F(OpcApartments, EveryOpcCommandGivesTheSameResultsInAnApartmentAndOutOfPro
   }
 }
 
+// Across bitness, as plants run it: a client of one bitness reaches the
+// server of the other out of process, in the surrogate of the server's
+// bitness, through the proxies registered in both registry views. While a
+// client runs, only the other bitness's server is registered, so nothing
+// else can serve it. Run from the win32 build's tests with the win64 build
+// beside it (its proxies registered by the fixtures).
+TEST_F(OpcApartments, ClientsOfEitherBitnessGetTheSameResultsFromTheServerOfTheOther) {
+  const std::string other = OtherBitnessDirectory();
+  ASSERT_FALSE(other.empty()) << "VRT_OTHER_BITNESS_BIN names no build of the other bitness";
+  const std::string ours = ProgramDirectory() + "\\VRTOPC.dll";
+  const std::string theirs = other + "\\VRTOPC.dll";
+  server.Reset();  // the tools are the only clients
+  ASSERT_TRUE(WaitFor([&] { return Steady(RunOpc("read PUMPS:DIT:256 --device")).size() == 1; }, 20s));
+  const std::vector<std::string> commands = {"status",
+                                             "read PUMPS:DIT:256 PUMPS:DIT:257:0 PUMPS:DIT:512$8 --device",
+                                             "read PUMPS:DIT:256 --type BSTR",
+                                             "browse PUMPS",
+                                             "props PUMPS:DIT:256",
+                                             "browse3 PUMPS --max 1",
+                                             "read PUMPS:DIT:256 PUMPS:DIT:512$8 --max-age 0"};
+  std::vector<std::vector<std::string>> inProcess;
+  for (const std::string& command : commands) {
+    inProcess.push_back(Steady(RunOpc(command)));
+    ASSERT_FALSE(inProcess.back().empty()) << command;
+  }
+  int value = 170;
+  auto sameResultsAndAWrite = [&](const std::string& client, const std::string& how) {
+    for (std::size_t k = 0; k < commands.size(); ++k) {
+      EXPECT_EQ(Steady(RunOpc(commands[k] + " --local-server", client)), inProcess[k]) << commands[k] << how;
+      EXPECT_EQ(Steady(RunOpc(commands[k] + " --local-server --sta", client)), inProcess[k]) << commands[k] << how;
+    }
+    ++value;
+    EXPECT_EQ(RunOpc("write PUMPS:DIT:259 " + std::to_string(value) + " --local-server", client),
+              std::vector<std::string>{"PUMPS:DIT:259 <- " + std::to_string(value) + ": ok"})
+        << how;
+    EXPECT_TRUE(WaitFor([&] { return Registers("0x103", 1) == std::vector<std::string>{std::to_string(value)}; }, 10s))
+        << how;
+  };
+
+  // This build's server alone: the other bitness's client.
+  sameResultsAndAWrite(other, " (the other bitness's client)");
+
+  // The other build's server alone: this build's client. In process it
+  // finds no server of its own bitness.
+  ASSERT_EQ(RunRegsvr32(true, ours), 0);
+  ASSERT_EQ(RunRegsvr32(false, theirs), 0);
+  const std::vector<std::string> none = RunOpc("status");
+  ASSERT_EQ(none.size(), 1u);
+  EXPECT_NE(none[0].find("cannot create the OPC server"), std::string::npos) << none[0];
+  sameResultsAndAWrite(ProgramDirectory(), " (the other bitness's server)");
+
+  // Put back for the scenarios after this one.
+  EXPECT_EQ(RunRegsvr32(true, theirs), 0);
+  EXPECT_EQ(RunRegsvr32(false, ours), 0);
+}
+
 // The DA 3.0 commands: what they print in process, and the same in an
 // apartment and out of process. Property time stamps and value times vary
 // and are left out.

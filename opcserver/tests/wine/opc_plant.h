@@ -46,9 +46,10 @@ inline std::vector<std::uint8_t> PlantImage() {
   return WriteDitImage(configuration, 1800000000).bytes;
 }
 
-// Runs opc.exe to its end (at most a minute); the lines it printed.
-inline std::vector<std::string> RunOpc(const std::string& arguments) {
-  ProbeProcess opc(ProgramDirectory() + "\\opc.exe", arguments);
+// Runs opc.exe (this build's, or the one in `directory`) to its end (at
+// most a minute); the lines it printed.
+inline std::vector<std::string> RunOpc(const std::string& arguments, const std::string& directory = ProgramDirectory()) {
+  ProbeProcess opc(directory + "\\opc.exe", arguments);
   EXPECT_TRUE(WaitFor([&] { return !opc.Running(); }, 60s)) << arguments;
   Sleep(50);  // the last lines of the pipe
   return opc.Output();
