@@ -91,7 +91,9 @@ TEST_F(ImageProcesses, DriverLoadsTheFileAndAClientReadsItsRecords) {
   EXPECT_EQ(client.Ask("dev 4", "dev"), "dev null");
   EXPECT_TRUE(RingHas(*block, "23 NIO-Application dit_probe_nio.exe connecting Map VRT0"));
   EXPECT_TRUE(RingHas(*block, "70 NIO-nio_map_dev() NIOLIB Bad Handle"));
-  EXPECT_TRUE(RingHas(*block, "23 MapToDIT() Opening file " + configFile + " to map VRT0"));
+  // (cut to the ring's 123 characters where the temporary folder's path is long)
+  const std::string opening = "MapToDIT() Opening file " + configFile + " to map VRT0";
+  EXPECT_TRUE(RingHas(*block, "23 " + opening.substr(0, kRingTextMax)));
   // Both see the driver's cycle counter move in the one shared image.
   ProbeProcess second(Probe("nio"), "");
   EXPECT_EQ(second.Ask("hdr", "hdr"), "hdr ok 2 4 8 gen=0");

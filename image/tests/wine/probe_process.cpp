@@ -154,6 +154,23 @@ void SetMachineValue(const char* key, const char* name, const std::string& value
   RegCloseKey(handle);
 }
 
+bool CopyMachineKeyToTheOtherView(const char* key) {
+  BOOL wow64 = FALSE;
+  IsWow64Process(GetCurrentProcess(), &wow64);
+  const REGSAM other = (sizeof(void*) == 4 && wow64) ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+  HKEY source = nullptr;
+  HKEY target = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &source) != ERROR_SUCCESS) return false;
+  bool copied = false;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS | other, nullptr, &target, nullptr) ==
+      ERROR_SUCCESS) {
+    copied = RegCopyTreeA(source, nullptr, target) == ERROR_SUCCESS;
+    RegCloseKey(target);
+  }
+  RegCloseKey(source);
+  return copied;
+}
+
 void SetConfigValue(const char* name, const std::string& value) { SetMachineValue(kConfigRegistryKey, name, value); }
 
 void DeleteConfigValue(const char* name) {

@@ -82,6 +82,11 @@ bool WaitFor(Condition condition, std::chrono::milliseconds timeout) {
 // A string value under HKLM\`key`, the key created when missing.
 void SetMachineValue(const char* key, const char* name, const std::string& value);
 
+// Copies HKLM\`key` with everything below it into the other registry view
+// (the 64-bit one for a 32-bit program under WOW64, else the 32-bit one):
+// what a program of the other bitness reads.
+bool CopyMachineKeyToTheOtherView(const char* key);
+
 // Registry values under HKLM\Software\Kalvento\Tavex\Config.
 void SetConfigValue(const char* name, const std::string& value);
 void DeleteConfigValue(const char* name);

@@ -194,6 +194,10 @@ class NioAcrossBitness : public NioProcesses {
     ASSERT_FALSE(other.empty()) << "VRT_OTHER_BITNESS_BIN names no build of the other bitness";
     ASSERT_TRUE(session.simulator->Ready());
     session.UseConfiguration(session.directory + "\\PLANT.VRT", PlantImage(false));
+    // Each bitness reads its own registry view: the configuration and the
+    // card server's cards go where the other bitness's programs read them,
+    // as that bitness's installation would have put them.
+    ASSERT_TRUE(testing::CopyMachineKeyToTheOtherView("Software\\Kalvento\\Tavex"));
   }
 
   // Points, conditioned values, qualities, writes, status and messages

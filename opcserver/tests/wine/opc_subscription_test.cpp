@@ -40,6 +40,19 @@ class OpcSubscriptions : public OpcProcesses {
     EXPECT_EQ(testing::AddGroup(*server.Get(), name, group, nullptr, active, rate), S_OK);
     return group;
   }
+
+  // The sinks of these tests live on the test's stack, and the server holds
+  // a group and its subscriptions until the server goes: a test ends its
+  // subscriptions and waits until the server has let go of the sink before
+  // the sink is destroyed.
+  static void EndSubscription(IOPCItemMgt& group, DWORD cookie, DataCallbackSink& sink) {
+    EXPECT_EQ(testing::UnadviseDataCallback(group, cookie), S_OK);
+    EXPECT_TRUE(WaitFor([&] { return sink.references == 1; }, 10s));
+  }
+  static void EndSubscription(IDataObject& data, std::initializer_list<DWORD> connections, StreamSink& sink) {
+    for (DWORD connection : connections) EXPECT_EQ(data.DUnadvise(connection), S_OK);
+    EXPECT_TRUE(WaitFor([&] { return sink.references == 1; }, 10s));
+  }
 };
 
 TEST_F(OpcSubscriptions, ASubscriptionGetsTheFirstValuesThenAChangeInTheFieldUntilUnadvised) {
@@ -79,6 +92,7 @@ TEST_F(OpcSubscriptions, ASubscriptionGetsTheFirstValuesThenAChangeInTheFieldUnt
   // And a new sink may come.
   EXPECT_EQ(testing::AdviseDataCallback(*group.Get(), &other, &otherCookie), S_OK);
   EXPECT_TRUE(WaitFor([&] { return other.Latest(1) == L"1111"; }, 10s));
+  EndSubscription(*group.Get(), otherCookie, other);
 }
 
 TEST_F(OpcSubscriptions, MoreThan32ChangesOfOneCycleComeInSeveralCalls) {
@@ -103,6 +117,7 @@ TEST_F(OpcSubscriptions, MoreThan32ChangesOfOneCycleComeInSeveralCalls) {
   EXPECT_EQ(calls[0].clientHandles.size(), 32u);
   EXPECT_EQ(calls[1].clientHandles.size(), 8u);
   EXPECT_EQ(calls[1].clientHandles.back(), 40u);
+  EndSubscription(*group.Get(), cookie, sink);
 }
 
 TEST_F(OpcSubscriptions, AsyncIo2CompletesInTheCallersThreadWithItsCancelIds) {
@@ -183,6 +198,7 @@ TEST_F(OpcSubscriptions, AsyncIo2CompletesInTheCallersThreadWithItsCancelIds) {
   ASSERT_EQ(async->SetEnable(FALSE), S_OK);
   ASSERT_EQ(async->GetEnable(&enabled), S_OK);
   EXPECT_FALSE(enabled);
+  EndSubscription(*group.Get(), cookie, sink);
 }
 
 TEST_F(OpcSubscriptions, BrowsingTheDevicesAndTheirPollRecords) {
@@ -366,6 +382,7 @@ TEST_F(OpcSubscriptions, ADa1ClientGetsItsStreamsAndEachChangeOnce) {
   ASSERT_TRUE(WaitFor([&] { return !sink.Streams().empty(); }, 10s));
   parsed = testing::ParseDataStream(sink.Streams()[0].bytes, false);
   EXPECT_EQ(parsed.items.size(), 2u);
+  EndSubscription(*data.Get(), {plainConnection}, sink);
 }
 
 TEST_F(OpcSubscriptions, QueuedDa1ReadsAndWritesCompleteAsStreams) {
@@ -441,6 +458,7 @@ TEST_F(OpcSubscriptions, QueuedDa1ReadsAndWritesCompleteAsStreams) {
   DWORD refresh = 0;
   EXPECT_EQ(async->Refresh(connection, OPC_DS_CACHE, &refresh), S_OK);
   EXPECT_EQ(async->Cancel(0xFFFFFFF0u), E_FAIL);
+  EndSubscription(*data.Get(), {connection, writeConnection}, sink);
 }
 
 TEST_F(OpcSubscriptions, TheBandwidthFigureMovesOffZeroWhileAGroupIsServiced) {
@@ -459,6 +477,7 @@ TEST_F(OpcSubscriptions, TheBandwidthFigureMovesOffZeroWhileAGroupIsServiced) {
     return bandwidth > 0;
   }, 10s));
   EXPECT_LE(bandwidth, 100u);
+  EndSubscription(*group.Get(), cookie, sink);
 }
 
 TEST_F(OpcSubscriptions, GroupsServersAndSinksMayGoWhileTheirCallbackRuns) {
