@@ -278,7 +278,7 @@ bool OpcItem::Refresh(float percentDeadband) {
   return TakeReading(percentDeadband);
 }
 
-bool OpcItem::TakeReading(float percentDeadband) {
+bool OpcItem::TakeReading(float percentDeadband, bool* readingDiffers) {
   // Against what the subscription last reported, not against the cache: a
   // client's read of the item refreshes the cache, and the change it saw
   // there must still reach the subscribers.
@@ -301,6 +301,12 @@ bool OpcItem::TakeReading(float percentDeadband) {
   check.qualityAfter = quality_;
   check.statusAfter = nioStatus_;
   const bool changed = ItemChanged(check);
+  if (readingDiffers != nullptr) {
+    // The reading itself against the last reported one, a change still
+    // waiting for the update aside.
+    check.pendingChanges = false;
+    *readingDiffers = ItemChanged(check);
+  }
   if (changed) {
     timeStamp_ = stamp;
     VariantClear(&value_);
@@ -353,9 +359,12 @@ void OpcItem::Sample(std::uint32_t elapsed, float percentDeadband) {
   std::lock_guard<std::mutex> guard(lock_);
   if (!active_ || !samplingRate_ || !CountDown(sampleCountdown_, elapsed)) return;
   sampleCountdown_ = *samplingRate_;
-  if (!TakeReading(percentDeadband)) return;
+  // While a change waits for the update every reading counts as changed;
+  // the buffer takes only readings that differ from the one before.
+  bool differs = false;
+  if (!TakeReading(percentDeadband, &differs)) return;
   sampledChange_ = true;
-  if (!bufferEnabled_) return;
+  if (!bufferEnabled_ || !differs) return;
   SampledValue sample;
   sample.error = Present(true, requestedType_, &sample.value, &sample.quality, &sample.stamp);
   samples_.Add(std::move(sample));

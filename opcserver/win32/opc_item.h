@@ -158,7 +158,7 @@ class OpcItem {
   void ApplyActive(bool active);
   // The driver's value through the change test against what was last
   // reported, kept when it is news. Under the item's lock.
-  bool TakeReading(float percentDeadband);
+  bool TakeReading(float percentDeadband, bool* readingDiffers = nullptr);
 
   std::mutex lock_;
   OPCHANDLE serverHandle_ = 0;

@@ -128,6 +128,9 @@ class OpcSampling : public ::testing::Test {
     CoTaskMemFree(errors);
     return FAILED(call) ? call : entry;
   }
+  void SetRegister(const std::string& address, int value) {
+    ASSERT_TRUE(session.simulator->Command("set 1 5 " + address + " " + std::to_string(value)).empty());
+  }
   static void SetUpdateRate(IOPCItemMgt& group, DWORD rate) {
     ComPtr<IOPCGroupStateMgt> state;
     ASSERT_EQ(group.QueryInterface(IID_IOPCGroupStateMgt, state.OutVoid()), S_OK);
@@ -166,19 +169,23 @@ class OpcSampling : public ::testing::Test {
 
 void OpcSampling::SampledAndBuffered(IOPCServer& opc) {
   // The ramp twice, once sampled on its own (client handle 1) and once at
-  // the group's rate (2); and a register of the slowly polled record (3).
+  // the group's rate (2); a register of the slowly polled record (3); and
+  // a register that changes only when the station is told (4).
   DataCallbackSink sink;  // outlives the group, which may still hold it
   ComPtr<IOPCItemMgt> group;
   ASSERT_EQ(AddGroup(opc, L"sampled", group, nullptr, TRUE, 2000), S_OK);
-  const auto added = AddItems(*group.Get(), {L"PUMPS:DIT:258", L"PUMPS:DIT:258", L"PUMPS:DIT:272"});
-  ASSERT_EQ(added.size(), 3u);
+  const auto added =
+      AddItems(*group.Get(), {L"PUMPS:DIT:258", L"PUMPS:DIT:258", L"PUMPS:DIT:272", L"PUMPS:DIT:256"});
+  ASSERT_EQ(added.size(), 4u);
   for (const auto& item : added) ASSERT_EQ(item.error, S_OK);
   const OPCHANDLE ramp = added[0].handle;
   const OPCHANDLE neighbour = added[1].handle;
   const OPCHANDLE slow = added[2].handle;
+  const OPCHANDLE still = added[3].handle;
   // What the callbacks name them by.
   constexpr OPCHANDLE kRampClient = 1;
   constexpr OPCHANDLE kNeighbourClient = 2;
+  constexpr OPCHANDLE kStillClient = 4;
   ComPtr<IOPCItemSamplingMgt> sampling;
   ASSERT_EQ(group.As(sampling), S_OK);
 
@@ -230,6 +237,19 @@ void OpcSampling::SampledAndBuffered(IOPCServer& opc) {
   ASSERT_EQ(update.count(kNeighbourClient), 1u);
   EXPECT_EQ(update[kNeighbourClient].values.size(), 1u);
   EXPECT_GE(update[kNeighbourClient].values[0], sampled.values.back());
+
+  // A value that changes once between two updates is one change: the
+  // samples after it find the same value and add nothing to the buffer.
+  EXPECT_EQ(SetRates(*sampling.Get(), {still}, {100}).call, S_OK);
+  EXPECT_EQ(SetBuffering(*sampling.Get(), still, TRUE), S_OK);
+  NextUpdate(sink, GetTickCount64(), 5s, kRampClient, nullptr);  // the rate's first sample goes out
+  from = GetTickCount64();
+  SetRegister("0x100", 4321);
+  update = NextUpdate(sink, from, 5s, kStillClient);
+  ASSERT_EQ(update.count(kStillClient), 1u) << "no update with the changed register";
+  EXPECT_EQ(update[kStillClient].values, (std::vector<double>{4321}));
+  EXPECT_EQ(SetBuffering(*sampling.Get(), still, FALSE), S_OK);
+  EXPECT_EQ(Clear(*sampling.Get(), still), S_OK);
 
   // Updates 8 s apart: more changes than the buffer holds. The oldest are
   // dropped and the oldest kept says so; the update's master error too.
