@@ -205,6 +205,20 @@ std::wstring DataCallbackSink::Latest(OPCHANDLE clientHandle) {
   return L"";
 }
 
+std::string DataCallbackSink::History(OPCHANDLE clientHandle) {
+  std::lock_guard<std::mutex> guard(lock_);
+  std::string history;
+  for (const auto& call : calls_) {
+    if (call.kind != Call::kDataChange) continue;
+    for (std::size_t k = 0; k < call.clientHandles.size(); ++k) {
+      if (call.clientHandles[k] != clientHandle) continue;
+      if (!history.empty()) history += ' ';
+      history += std::string(call.values[k].begin(), call.values[k].end()) + '/' + std::to_string(call.qualities[k]);
+    }
+  }
+  return history;
+}
+
 void DataCallbackSink::Clear() {
   std::lock_guard<std::mutex> guard(lock_);
   calls_.clear();

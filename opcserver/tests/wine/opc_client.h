@@ -112,6 +112,9 @@ class DataCallbackSink final : public IOPCDataCallback {
   std::size_t CallCount();
   // The latest value delivered for a client handle by OnDataChange ("" when none).
   std::wstring Latest(OPCHANDLE clientHandle);
+  // Every value the updates gave the item, oldest first, each with its
+  // quality ("1234/192 1333/24"): what a failure message shows.
+  std::string History(OPCHANDLE clientHandle);
   void Clear();
 
   std::atomic<long> references{1};

@@ -674,7 +674,8 @@ TEST_F(OpcDa3, AnAnalogItemsOwnDeadbandReplacesTheGroupsUntilCleared) {
   DataCallbackSink sink;
   DWORD cookie = 0;
   ASSERT_EQ(AdviseDataCallback(*group.Get(), &sink, &cookie), S_OK);
-  ASSERT_TRUE(WaitFor([&] { return sink.Latest(1) == L"1234" && sink.Latest(2) == L"1234"; }, 20s));
+  ASSERT_TRUE(WaitFor([&] { return sink.Latest(1) == L"1234" && sink.Latest(2) == L"1234"; }, 20s))
+      << sink.History(1) << " | " << sink.History(2);
 
   // 10 % of the span is 100: only the first item takes it; a digital item,
   // a value that is not a percentage and a stale handle are refused.
@@ -707,12 +708,12 @@ TEST_F(OpcDa3, AnAnalogItemsOwnDeadbandReplacesTheGroupsUntilCleared) {
 
   // A move of 99 stays inside the first item's band; the second reports it.
   SetRegister("0x100", 1234 + 99);
-  ASSERT_TRUE(WaitFor([&] { return sink.Latest(2) == L"1333"; }, 10s)) << "second item";
+  ASSERT_TRUE(WaitFor([&] { return sink.Latest(2) == L"1333"; }, 10s)) << "second item: " << sink.History(2);
   Sleep(500);
-  EXPECT_EQ(sink.Latest(1), L"1234");
+  EXPECT_EQ(sink.Latest(1), L"1234") << sink.History(1);
   // 101 from what it last reported: outside.
   SetRegister("0x100", 1234 + 101);
-  EXPECT_TRUE(WaitFor([&] { return sink.Latest(1) == L"1335"; }, 10s)) << "first item";
+  EXPECT_TRUE(WaitFor([&] { return sink.Latest(1) == L"1335"; }, 10s)) << "first item: " << sink.History(1);
 
   // Cleared, the group's (none) holds again; a second clear finds nothing set.
   errors = nullptr;
@@ -724,7 +725,7 @@ TEST_F(OpcDa3, AnAnalogItemsOwnDeadbandReplacesTheGroupsUntilCleared) {
   EXPECT_EQ(errors[0], static_cast<HRESULT>(0xC0040400));
   CoTaskMemFree(errors);
   SetRegister("0x100", 1335 + 5);
-  EXPECT_TRUE(WaitFor([&] { return sink.Latest(1) == L"1340"; }, 10s)) << "first item, cleared";
+  EXPECT_TRUE(WaitFor([&] { return sink.Latest(1) == L"1340"; }, 10s)) << "first item, cleared: " << sink.History(1);
   EXPECT_EQ(UnadviseDataCallback(*group.Get(), cookie), S_OK);
 }
 
