@@ -41,7 +41,7 @@ void DriverSession::UseConfiguration(const std::string& path, const std::vector<
 
 std::unique_ptr<ProbeProcess> DriverSession::StartDriver(const std::string& arguments) {
   auto process = std::make_unique<ProbeProcess>(driverDirectory + "\\VRTSPOLL.exe", arguments, directory);
-  EXPECT_TRUE(process->Started());
+  EXPECT_TRUE(process->Started()) << process->StartFailure();
   EXPECT_TRUE(WaitFor([&] { return (block = OpenExistingControlBlock()) != nullptr; }, 10s));
   EXPECT_TRUE(WaitFor([&] { return block && SharedLoad(block->RunState) == kStateRunning; }, 10s));
   return process;

@@ -41,7 +41,10 @@ ProbeProcess::ProbeProcess(const std::string& exe, const std::string& arguments,
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE childInput = nullptr;
   HANDLE childOutput = nullptr;
-  if (!CreatePipe(&childInput, &input_, &inherit, 0) || !CreatePipe(&output_, &childOutput, &inherit, 0)) return;
+  if (!CreatePipe(&childInput, &input_, &inherit, 0) || !CreatePipe(&output_, &childOutput, &inherit, 0)) {
+    startFailure_ = "CreatePipe: error " + std::to_string(GetLastError());
+    return;
+  }
   SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);
   SetHandleInformation(output_, HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOA startup{};
@@ -56,6 +59,8 @@ ProbeProcess::ProbeProcess(const std::string& exe, const std::string& arguments,
                      directory.empty() ? nullptr : directory.c_str(), &startup, &info)) {
     process_ = info.hProcess;
     CloseHandle(info.hThread);
+  } else {
+    startFailure_ = "CreateProcess of " + exe + ": error " + std::to_string(GetLastError());
   }
   CloseHandle(childInput);
   CloseHandle(childOutput);

@@ -26,6 +26,8 @@ class ProbeProcess {
   ProbeProcess& operator=(const ProbeProcess&) = delete;
 
   bool Started() const { return process_ != nullptr; }
+  // Why it did not start: the failing call and its GetLastError.
+  const std::string& StartFailure() const { return startFailure_; }
   void Send(const std::string& line);
   // The next output line that starts with `prefix` (earlier lines are kept
   // in Output()); empty after `timeout`.
@@ -41,6 +43,7 @@ class ProbeProcess {
   void ReadOutput();
 
   HANDLE process_ = nullptr;
+  std::string startFailure_;
   HANDLE input_ = nullptr;
   HANDLE output_ = nullptr;
   std::thread reader_;

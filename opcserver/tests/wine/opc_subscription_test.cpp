@@ -148,14 +148,18 @@ TEST_F(OpcSubscriptions, AsyncIo2CompletesInTheCallersThreadWithItsCancelIds) {
   EXPECT_EQ(errors[0], S_OK);
   EXPECT_EQ(errors[2], kInvalidHandle);
   CoTaskMemFree(errors);
+  // The group is active: an update of its subscription may come in between.
   auto calls = sink.Calls();
-  ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].kind, DataCallbackSink::Call::kReadComplete);
-  EXPECT_EQ(calls[0].threadId, GetCurrentThreadId());
-  EXPECT_EQ(calls[0].transactionId, 5u);
-  EXPECT_EQ(calls[0].masterError, S_FALSE);
-  EXPECT_EQ(calls[0].values[0], L"1234");
-  EXPECT_EQ(calls[0].qualities[2], 0);
+  std::vector<DataCallbackSink::Call> reads;
+  for (const auto& call : calls) {
+    if (call.kind == DataCallbackSink::Call::kReadComplete) reads.push_back(call);
+  }
+  ASSERT_EQ(reads.size(), 1u);
+  EXPECT_EQ(reads[0].threadId, GetCurrentThreadId());
+  EXPECT_EQ(reads[0].transactionId, 5u);
+  EXPECT_EQ(reads[0].masterError, S_FALSE);
+  EXPECT_EQ(reads[0].values[0], L"1234");
+  EXPECT_EQ(reads[0].qualities[2], 0);
 
   // Refresh2 reads every item from the driver, the inactive one too.
   sink.Clear();
