@@ -543,7 +543,7 @@ TEST_F(OpcSubscriptions, AChangeAClientReadFirstStillReachesItsSubscription) {
     ASSERT_TRUE(WaitFor([&] { return testing::ReadItem(*io.Get(), added[0].handle, OPC_DS_CACHE).number == value; }, 5s));
     EXPECT_TRUE(WaitFor([&] { return sink.Latest(1) == std::to_wstring(value); }, 5s)) << value;
   }
-  ASSERT_EQ(testing::UnadviseDataCallback(*group.Get(), cookie), S_OK);
+  EndSubscription(*group.Get(), cookie, sink);
 }
 
 // A value the requested type cannot hold (1234 as VT_UI1) is the
@@ -598,7 +598,7 @@ TEST_F(OpcSubscriptions, AValueTheRequestedTypeCannotHoldIsAnErrorWithBadQuality
   const auto calls = sink.Calls();
   ASSERT_EQ(calls.back().kind, DataCallbackSink::Call::kReadComplete);
   expectNarrowed(calls.back(), "OnReadComplete");
-  ASSERT_EQ(testing::UnadviseDataCallback(*group.Get(), cookie), S_OK);
+  EndSubscription(*group.Get(), cookie, sink);
 
   // A DA 1.0 stream: BAD quality and an empty value.
   ComPtr<IDataObject> data;
@@ -614,7 +614,7 @@ TEST_F(OpcSubscriptions, AValueTheRequestedTypeCannotHoldIsAnErrorWithBadQuality
   EXPECT_EQ(parsed.items[0].type, VT_EMPTY);
   EXPECT_EQ(parsed.items[1].quality, 192);
   EXPECT_EQ(parsed.items[1].number, 5.0);
-  ASSERT_EQ(data->DUnadvise(connection), S_OK);
+  EndSubscription(*data.Get(), {connection}, streams);
 }
 
 }  // namespace
