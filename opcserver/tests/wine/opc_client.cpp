@@ -316,4 +316,15 @@ HRESULT UnadviseDataCallback(IUnknown& group, DWORD cookie) {
   return point->Unadvise(cookie);
 }
 
+bool EndSubscription(IUnknown& group, DWORD cookie, DataCallbackSink& sink) {
+  const bool unadvised = UnadviseDataCallback(group, cookie) == S_OK;
+  return WaitFor([&] { return sink.references == 1; }, std::chrono::seconds(10)) && unadvised;
+}
+
+bool EndSubscription(IDataObject& data, std::initializer_list<DWORD> connections, StreamSink& sink) {
+  bool unadvised = true;
+  for (DWORD connection : connections) unadvised = data.DUnadvise(connection) == S_OK && unadvised;
+  return WaitFor([&] { return sink.references == 1; }, std::chrono::seconds(10)) && unadvised;
+}
+
 }  // namespace vrt::testing

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <functional>
+#include <initializer_list>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -176,5 +177,11 @@ CLIPFORMAT WriteCompleteFormat();
 // Advises `sink` on the group's IOPCDataCallback connection point.
 HRESULT AdviseDataCallback(IUnknown& group, IOPCDataCallback* sink, DWORD* cookie);
 HRESULT UnadviseDataCallback(IUnknown& group, DWORD cookie);
+
+// A sink on the test's stack must outlive the server's hold on it: these
+// end the subscriptions and wait until the server has let go of the sink.
+// False when an unadvise failed or the sink was still held after 10 s.
+bool EndSubscription(IUnknown& group, DWORD cookie, DataCallbackSink& sink);
+bool EndSubscription(IDataObject& data, std::initializer_list<DWORD> connections, StreamSink& sink);
 
 }  // namespace vrt::testing

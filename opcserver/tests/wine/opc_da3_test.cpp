@@ -484,7 +484,7 @@ void OpcDa3::AsyncReadsAndWritesOf(IOPCServer& opc) {
   ASSERT_EQ(state->SetState(nullptr, &rate, &off, nullptr, nullptr, nullptr, nullptr), S_OK);
   EXPECT_EQ(io->RefreshMaxAge(0, 24, &cancelId), E_FAIL);
   EXPECT_FALSE(completion(DataCallbackSink::Call::kDataChange, 24));
-  EXPECT_EQ(UnadviseDataCallback(*group.Get(), cookie), S_OK);
+  EXPECT_TRUE(EndSubscription(*group.Get(), cookie, sink));
 }
 
 // The keep-alives an OnDataChange sink got: calls of no items.
@@ -576,7 +576,7 @@ TEST_F(OpcDa3, AQuietSubscriptionGetsKeepAlivesAndABusyOrInactiveOneNone) {
   // A time below what the poll thread can keep is raised, and said so.
   EXPECT_EQ(state->SetKeepAlive(1, &revised), static_cast<HRESULT>(0x0004000D));
   EXPECT_GT(revised, 1u);
-  EXPECT_EQ(UnadviseDataCallback(*group.Get(), cookie), S_OK);
+  EXPECT_TRUE(EndSubscription(*group.Get(), cookie, sink));
 }
 
 // Continuation points over the largest address space (224 devices, 10000
@@ -726,7 +726,7 @@ TEST_F(OpcDa3, AnAnalogItemsOwnDeadbandReplacesTheGroupsUntilCleared) {
   CoTaskMemFree(errors);
   SetRegister("0x100", 1335 + 5);
   EXPECT_TRUE(WaitFor([&] { return sink.Latest(1) == L"1340"; }, 10s)) << "first item, cleared: " << sink.History(1);
-  EXPECT_EQ(UnadviseDataCallback(*group.Get(), cookie), S_OK);
+  EXPECT_TRUE(EndSubscription(*group.Get(), cookie, sink));
 }
 
 TEST_F(OpcDa3, ReadsWritesAndBrowsingInTheClientsProcess) { ReadsAndWritesOf(*server.Get(), false); }

@@ -292,7 +292,7 @@ void OpcSampling::SampledAndBuffered(IOPCServer& opc) {
   EXPECT_LE(rampUpdates, 3u);
   EXPECT_GE(neighbourUpdates, 8u);
 
-  EXPECT_EQ(UnadviseDataCallback(*group.Get(), cookie), S_OK);
+  EXPECT_TRUE(EndSubscription(*group.Get(), cookie, sink));
 }
 
 TEST_F(OpcSampling, AnItemSampledAtItsOwnRateBuffersItsChangesBetweenUpdatesInTheClientsProcess) {

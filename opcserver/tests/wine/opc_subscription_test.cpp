@@ -40,19 +40,6 @@ class OpcSubscriptions : public OpcProcesses {
     EXPECT_EQ(testing::AddGroup(*server.Get(), name, group, nullptr, active, rate), S_OK);
     return group;
   }
-
-  // The sinks of these tests live on the test's stack, and the server holds
-  // a group and its subscriptions until the server goes: a test ends its
-  // subscriptions and waits until the server has let go of the sink before
-  // the sink is destroyed.
-  static void EndSubscription(IOPCItemMgt& group, DWORD cookie, DataCallbackSink& sink) {
-    EXPECT_EQ(testing::UnadviseDataCallback(group, cookie), S_OK);
-    EXPECT_TRUE(WaitFor([&] { return sink.references == 1; }, 10s));
-  }
-  static void EndSubscription(IDataObject& data, std::initializer_list<DWORD> connections, StreamSink& sink) {
-    for (DWORD connection : connections) EXPECT_EQ(data.DUnadvise(connection), S_OK);
-    EXPECT_TRUE(WaitFor([&] { return sink.references == 1; }, 10s));
-  }
 };
 
 TEST_F(OpcSubscriptions, ASubscriptionGetsTheFirstValuesThenAChangeInTheFieldUntilUnadvised) {
@@ -92,7 +79,7 @@ TEST_F(OpcSubscriptions, ASubscriptionGetsTheFirstValuesThenAChangeInTheFieldUnt
   // And a new sink may come.
   EXPECT_EQ(testing::AdviseDataCallback(*group.Get(), &other, &otherCookie), S_OK);
   EXPECT_TRUE(WaitFor([&] { return other.Latest(1) == L"1111"; }, 10s));
-  EndSubscription(*group.Get(), otherCookie, other);
+  EXPECT_TRUE(testing::EndSubscription(*group.Get(), otherCookie, other));
 }
 
 TEST_F(OpcSubscriptions, MoreThan32ChangesOfOneCycleComeInSeveralCalls) {
@@ -117,7 +104,7 @@ TEST_F(OpcSubscriptions, MoreThan32ChangesOfOneCycleComeInSeveralCalls) {
   EXPECT_EQ(calls[0].clientHandles.size(), 32u);
   EXPECT_EQ(calls[1].clientHandles.size(), 8u);
   EXPECT_EQ(calls[1].clientHandles.back(), 40u);
-  EndSubscription(*group.Get(), cookie, sink);
+  EXPECT_TRUE(testing::EndSubscription(*group.Get(), cookie, sink));
 }
 
 TEST_F(OpcSubscriptions, AsyncIo2CompletesInTheCallersThreadWithItsCancelIds) {
@@ -202,7 +189,7 @@ TEST_F(OpcSubscriptions, AsyncIo2CompletesInTheCallersThreadWithItsCancelIds) {
   ASSERT_EQ(async->SetEnable(FALSE), S_OK);
   ASSERT_EQ(async->GetEnable(&enabled), S_OK);
   EXPECT_FALSE(enabled);
-  EndSubscription(*group.Get(), cookie, sink);
+  EXPECT_TRUE(testing::EndSubscription(*group.Get(), cookie, sink));
 }
 
 TEST_F(OpcSubscriptions, BrowsingTheDevicesAndTheirPollRecords) {
@@ -386,7 +373,7 @@ TEST_F(OpcSubscriptions, ADa1ClientGetsItsStreamsAndEachChangeOnce) {
   ASSERT_TRUE(WaitFor([&] { return !sink.Streams().empty(); }, 10s));
   parsed = testing::ParseDataStream(sink.Streams()[0].bytes, false);
   EXPECT_EQ(parsed.items.size(), 2u);
-  EndSubscription(*data.Get(), {plainConnection}, sink);
+  EXPECT_TRUE(testing::EndSubscription(*data.Get(), {plainConnection}, sink));
 }
 
 TEST_F(OpcSubscriptions, QueuedDa1ReadsAndWritesCompleteAsStreams) {
@@ -462,7 +449,7 @@ TEST_F(OpcSubscriptions, QueuedDa1ReadsAndWritesCompleteAsStreams) {
   DWORD refresh = 0;
   EXPECT_EQ(async->Refresh(connection, OPC_DS_CACHE, &refresh), S_OK);
   EXPECT_EQ(async->Cancel(0xFFFFFFF0u), E_FAIL);
-  EndSubscription(*data.Get(), {connection, writeConnection}, sink);
+  EXPECT_TRUE(testing::EndSubscription(*data.Get(), {connection, writeConnection}, sink));
 }
 
 TEST_F(OpcSubscriptions, TheBandwidthFigureMovesOffZeroWhileAGroupIsServiced) {
@@ -481,7 +468,7 @@ TEST_F(OpcSubscriptions, TheBandwidthFigureMovesOffZeroWhileAGroupIsServiced) {
     return bandwidth > 0;
   }, 10s));
   EXPECT_LE(bandwidth, 100u);
-  EndSubscription(*group.Get(), cookie, sink);
+  EXPECT_TRUE(testing::EndSubscription(*group.Get(), cookie, sink));
 }
 
 TEST_F(OpcSubscriptions, GroupsServersAndSinksMayGoWhileTheirCallbackRuns) {
@@ -543,7 +530,7 @@ TEST_F(OpcSubscriptions, AChangeAClientReadFirstStillReachesItsSubscription) {
     ASSERT_TRUE(WaitFor([&] { return testing::ReadItem(*io.Get(), added[0].handle, OPC_DS_CACHE).number == value; }, 5s));
     EXPECT_TRUE(WaitFor([&] { return sink.Latest(1) == std::to_wstring(value); }, 5s)) << value;
   }
-  EndSubscription(*group.Get(), cookie, sink);
+  EXPECT_TRUE(testing::EndSubscription(*group.Get(), cookie, sink));
 }
 
 // A value the requested type cannot hold (1234 as VT_UI1) is the
@@ -598,7 +585,7 @@ TEST_F(OpcSubscriptions, AValueTheRequestedTypeCannotHoldIsAnErrorWithBadQuality
   const auto calls = sink.Calls();
   ASSERT_EQ(calls.back().kind, DataCallbackSink::Call::kReadComplete);
   expectNarrowed(calls.back(), "OnReadComplete");
-  EndSubscription(*group.Get(), cookie, sink);
+  EXPECT_TRUE(testing::EndSubscription(*group.Get(), cookie, sink));
 
   // A DA 1.0 stream: BAD quality and an empty value.
   ComPtr<IDataObject> data;
@@ -614,7 +601,7 @@ TEST_F(OpcSubscriptions, AValueTheRequestedTypeCannotHoldIsAnErrorWithBadQuality
   EXPECT_EQ(parsed.items[0].type, VT_EMPTY);
   EXPECT_EQ(parsed.items[1].quality, 192);
   EXPECT_EQ(parsed.items[1].number, 5.0);
-  EndSubscription(*data.Get(), {connection}, streams);
+  EXPECT_TRUE(testing::EndSubscription(*data.Get(), {connection}, streams));
 }
 
 }  // namespace
