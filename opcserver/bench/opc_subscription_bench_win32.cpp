@@ -278,8 +278,7 @@ int RunPart(const std::string& part, const std::string& options) {
   char self[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, self, MAX_PATH);
   vrt::testing::ProbeProcess child(self, "--part " + part + " " + options);
-  vrt::testing::WaitFor([&] { return !child.Running(); }, 600s);
-  Sleep(500);  // the last lines of the pipe
+  child.WaitForEnd(600s);
   const auto lines = child.Output();
   for (const std::string& line : lines) std::printf("%s\n", line.c_str());
   std::fflush(stdout);

@@ -46,7 +46,7 @@ std::string ReadFile(const std::string& path) {
 std::string RunTool(const std::string& arguments) {
   testing::ProbeProcess tool(ProgramDirectory() + "\\vrtcfg.exe", arguments);
   EXPECT_TRUE(tool.Started());
-  WaitFor([&] { return !tool.Running(); }, 60s);
+  EXPECT_TRUE(tool.WaitForEnd(60s)) << arguments;
   std::string output;
   for (const std::string& line : tool.Output()) output += line + "\n";
   return output;

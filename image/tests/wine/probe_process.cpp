@@ -89,6 +89,10 @@ void ProbeProcess::ReadOutput() {
       pending_.erase(0, end + 1);
     }
   }
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!pending_.empty()) lines_.push_back(pending_);  // a last line without its newline
+  pending_.clear();
+  outputEnded_ = true;
 }
 
 void ProbeProcess::Send(const std::string& line) {
@@ -126,6 +130,14 @@ void ProbeProcess::Kill() {
     TerminateProcess(process_, 9);
     WaitForSingleObject(process_, 5000);
   }
+}
+
+bool ProbeProcess::WaitForEnd(std::chrono::milliseconds timeout) {
+  if (!WaitFor([&] { return !Running(); }, timeout)) return false;
+  // The pipe ends with its last writer, normally the process itself: what it
+  // wrote is read then. Bounded, should anything else still hold the pipe.
+  WaitFor([&] { return outputEnded_.load(); }, std::chrono::seconds(5));
+  return true;
 }
 
 bool ProbeProcess::Running() const {

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -37,6 +38,9 @@ class ProbeProcess {
                   std::chrono::milliseconds timeout = std::chrono::seconds(20));
   void Kill();
   bool Running() const;
+  // Waits until the process has ended and every line it wrote is in
+  // Output(); false when it still runs after `timeout`.
+  bool WaitForEnd(std::chrono::milliseconds timeout);
   std::vector<std::string> Output();
 
  private:
@@ -51,6 +55,7 @@ class ProbeProcess {
   std::string pending_;
   std::vector<std::string> lines_;
   std::size_t consumed_ = 0;
+  std::atomic<bool> outputEnded_{false};
 };
 
 // A view of "VRT_TO_IOC" opened the plain way (not through the library, so

@@ -253,8 +253,7 @@ TEST_F(NioAcrossBitness, AClientOfTheOtherBitnessReadsAndWritesThroughThisDriver
 // The command-line client, run as a user runs it.
 std::vector<std::string> RunNio(const std::string& arguments, std::chrono::milliseconds timeout = 20s) {
   ProbeProcess nio(ProgramDirectory() + "\\nio.exe", arguments);
-  EXPECT_TRUE(WaitFor([&] { return !nio.Running(); }, timeout)) << arguments;
-  Sleep(50);  // the last lines of the pipe
+  EXPECT_TRUE(nio.WaitForEnd(timeout)) << arguments;
   return nio.Output();
 }
 

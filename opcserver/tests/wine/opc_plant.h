@@ -50,8 +50,7 @@ inline std::vector<std::uint8_t> PlantImage() {
 // most a minute); the lines it printed.
 inline std::vector<std::string> RunOpc(const std::string& arguments, const std::string& directory = ProgramDirectory()) {
   ProbeProcess opc(directory + "\\opc.exe", arguments);
-  EXPECT_TRUE(WaitFor([&] { return !opc.Running(); }, 60s)) << arguments;
-  Sleep(50);  // the last lines of the pipe
+  EXPECT_TRUE(opc.WaitForEnd(60s)) << arguments;
   return opc.Output();
 }
 

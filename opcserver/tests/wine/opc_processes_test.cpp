@@ -237,7 +237,7 @@ TEST_F(OpcProcesses, TheOpcToolWatchesBrowsesAndShowsProperties) {
     const std::string value = std::string(mode).empty() ? "4444" : "5555";
     ASSERT_TRUE(session.simulator->Command("set 1 5 0x100 " + value).empty());
     EXPECT_TRUE(WaitFor([&] { return printed("PUMPS:DIT:256 = " + value + " R4 good [192]"); }, 15s)) << mode;
-    EXPECT_TRUE(WaitFor([&] { return !watch.Running(); }, 20s));
+    EXPECT_TRUE(watch.WaitForEnd(20s));
     if (::testing::Test::HasFailure()) {
       for (const std::string& line : watch.Output()) ADD_FAILURE() << mode << " printed: " << line;
     }
