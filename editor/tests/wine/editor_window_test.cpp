@@ -123,11 +123,7 @@ class EditorWindow : public ::testing::Test {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    std::string command = "\"" + program + "\"";
-    if (!CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, directory.c_str(),
-                        &startup, &process)) {
-      return nullptr;
-    }
+    if (!testing::StartProgram(program, "", startup, process, false, directory).empty()) return nullptr;
     CloseHandle(process.hThread);
     editors.push_back(process);
     frame = testing::WaitForWindowOfClass("VRTDIDW");

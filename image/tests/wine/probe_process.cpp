@@ -3,6 +3,7 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
@@ -37,6 +38,25 @@ int TimeScale() {
   return scale;
 }
 
+std::string StartProgram(const std::string& exe, const std::string& arguments, STARTUPINFOA& startup,
+                         PROCESS_INFORMATION& process, bool inheritHandles, const std::string& directory) {
+  std::string failure;
+  for (int attempt = 1; attempt <= 2; ++attempt) {
+    std::string commandLine = "\"" + exe + "\" " + arguments;
+    process = PROCESS_INFORMATION{};
+    if (CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, inheritHandles, 0, nullptr,
+                       directory.empty() ? nullptr : directory.c_str(), &startup, &process)) {
+      return {};
+    }
+    if (!failure.empty()) failure += "; again: ";
+    failure += "CreateProcess of " + exe + ": error " + std::to_string(GetLastError());
+    std::fprintf(stderr, "%s\n", failure.c_str());
+    std::fflush(stderr);
+    if (attempt == 1) Sleep(1000);
+  }
+  return failure;
+}
+
 ProbeProcess::ProbeProcess(const std::string& exe, const std::string& arguments, const std::string& directory) {
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE childInput = nullptr;
@@ -54,13 +74,10 @@ ProbeProcess::ProbeProcess(const std::string& exe, const std::string& arguments,
   startup.hStdOutput = childOutput;
   startup.hStdError = childOutput;
   PROCESS_INFORMATION info{};
-  std::string commandLine = "\"" + exe + "\" " + arguments;
-  if (CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                     directory.empty() ? nullptr : directory.c_str(), &startup, &info)) {
+  startFailure_ = StartProgram(exe, arguments, startup, info, true, directory);
+  if (startFailure_.empty()) {
     process_ = info.hProcess;
     CloseHandle(info.hThread);
-  } else {
-    startFailure_ = "CreateProcess of " + exe + ": error " + std::to_string(GetLastError());
   }
   CloseHandle(childInput);
   CloseHandle(childOutput);

@@ -18,6 +18,18 @@ namespace vrt::testing {
 // The directory of the running test program (where the probes are built).
 std::string ProgramDirectory();
 
+// Starts `exe` (a path) with `arguments`, the command line being the quoted
+// path and them; `startup`, `inheritHandles` and `directory` as
+// CreateProcessA takes them. On success `process` holds the new process's
+// handles and the result is empty; otherwise it says which call failed with
+// which error. A start that fails is reported on stderr and tried once more
+// a second later: Wine has now and then failed a start for a reason of its
+// own (error 1359, an address the new process needs already taken), and
+// cmake/wine-run's fixed layout is meant to end that, not proven to.
+std::string StartProgram(const std::string& exe, const std::string& arguments, STARTUPINFOA& startup,
+                         PROCESS_INFORMATION& process, bool inheritHandles = false,
+                         const std::string& directory = "");
+
 class ProbeProcess {
  public:
   // Starts `exe` (a path) with arguments, in `directory` when given.

@@ -98,17 +98,16 @@ std::pair<DWORD, std::string> RunToEnd(const std::string& program, const std::st
   startup.hStdError = error;
   startup.hStdOutput = error;
   PROCESS_INFORMATION process{};
-  std::string command = "\"" + program + "\" " + arguments;
   DWORD code = 999;
-  if (CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                     &process)) {
+  const std::string failure = testing::StartProgram(program, arguments, startup, process, true);
+  if (failure.empty()) {
     WaitForSingleObject(process.hProcess, 120000);
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
   }
   CloseHandle(error);
-  return {code, FileText(errorFile)};
+  return {code, failure.empty() ? FileText(errorFile) : failure};
 }
 
 class Installer : public ::testing::Test {

@@ -35,11 +35,7 @@ HANDLE Launch(const std::string& program) {
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  std::string command = "\"" + program + "\"";
-  if (!CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &process)) {
-    return nullptr;
-  }
+  if (!testing::StartProgram(program, "", startup, process).empty()) return nullptr;
   CloseHandle(process.hThread);
   return process.hProcess;
 }

@@ -14,11 +14,11 @@ int RunRegsvr32(bool unregister, const std::string& library) {
   char system[MAX_PATH] = {};
   GetSystemDirectoryA(system, MAX_PATH);
   const std::string exe = std::string(system) + "\\regsvr32.exe";
-  std::string command = "\"" + exe + "\" /s " + (unregister ? "/u " : "") + "\"" + library + "\"";
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+  if (!StartProgram(exe, std::string("/s ") + (unregister ? "/u " : "") + "\"" + library + "\"", startup, process)
+           .empty()) {
     return -1;
   }
   WaitForSingleObject(process.hProcess, 60000);
