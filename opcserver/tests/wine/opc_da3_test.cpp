@@ -117,9 +117,6 @@ class OpcDa3 : public OpcProcesses {
     const std::vector<std::string> values = Registers(address, 1);
     return values.empty() ? "" : values[0];
   }
-  void SetRegister(const std::string& address, int value) {
-    ASSERT_TRUE(session.simulator->Command("set 1 5 " + address + " " + std::to_string(value)).empty());
-  }
 
   void ReadsAndWritesOf(IOPCServer& opc, bool throughProxies, bool asynchronous = true);
   void AsyncReadsAndWritesOf(IOPCServer& opc);
@@ -165,7 +162,7 @@ void OpcDa3::ReadsAndWritesOf(IOPCServer& opc, bool throughProxies, bool asynchr
 
   // The station changes: a held value young enough is still what a long
   // maximum age gives, with its own time stamp; age 0 gives the new one.
-  SetRegister("0x100", 777);
+  SetRegister(session, "0x100", 777);
   ASSERT_TRUE(ReadsEventually(*watch.Get(), watched[0].handle, L"777"));
   reads = ReadMaxAge(*io.Get(), {added[0].handle, added[0].handle}, {600000, 0});
   ASSERT_EQ(reads.size(), 2u);
@@ -173,7 +170,7 @@ void OpcDa3::ReadsAndWritesOf(IOPCServer& opc, bool throughProxies, bool asynchr
   EXPECT_EQ(reads[0].timeStamp, heldStamp);
   EXPECT_EQ(reads[1].text, L"777");
   // Older than a short age: read again.
-  SetRegister("0x100", 555);
+  SetRegister(session, "0x100", 555);
   ASSERT_TRUE(ReadsEventually(*watch.Get(), watched[0].handle, L"555"));
   Sleep(300);
   reads = ReadMaxAge(*io.Get(), {added[0].handle}, {200});
@@ -542,7 +539,7 @@ TEST_F(OpcDa3, AQuietSubscriptionGetsKeepAlivesAndABusyOrInactiveOneNone) {
   // A value that changes every update leaves no room for a keep-alive.
   sink.Clear();
   for (int step = 1; step <= 12; ++step) {
-    SetRegister("0x100", 2000 + step);
+    SetRegister(session, "0x100", 2000 + step);
     Sleep(100);
   }
   ASSERT_TRUE(WaitFor([&] { return sink.Latest(1) == L"2012"; }, 10s));
@@ -707,12 +704,12 @@ TEST_F(OpcDa3, AnAnalogItemsOwnDeadbandReplacesTheGroupsUntilCleared) {
   CoTaskMemFree(errors);
 
   // A move of 99 stays inside the first item's band; the second reports it.
-  SetRegister("0x100", 1234 + 99);
+  SetRegister(session, "0x100", 1234 + 99);
   ASSERT_TRUE(WaitFor([&] { return sink.Latest(2) == L"1333"; }, 10s)) << "second item: " << sink.History(2);
   Sleep(500);
   EXPECT_EQ(sink.Latest(1), L"1234") << sink.History(1);
   // 101 from what it last reported: outside.
-  SetRegister("0x100", 1234 + 101);
+  SetRegister(session, "0x100", 1234 + 101);
   EXPECT_TRUE(WaitFor([&] { return sink.Latest(1) == L"1335"; }, 10s)) << "first item: " << sink.History(1);
 
   // Cleared, the group's (none) holds again; a second clear finds nothing set.
@@ -724,7 +721,7 @@ TEST_F(OpcDa3, AnAnalogItemsOwnDeadbandReplacesTheGroupsUntilCleared) {
   ASSERT_NE(errors, nullptr);
   EXPECT_EQ(errors[0], static_cast<HRESULT>(0xC0040400));
   CoTaskMemFree(errors);
-  SetRegister("0x100", 1335 + 5);
+  SetRegister(session, "0x100", 1335 + 5);
   EXPECT_TRUE(WaitFor([&] { return sink.Latest(1) == L"1340"; }, 10s)) << "first item, cleared: " << sink.History(1);
   EXPECT_TRUE(EndSubscription(*group.Get(), cookie, sink));
 }

@@ -29,6 +29,12 @@ inline constexpr const char* kNetwork = R"({ "control_port": 0, "cards": [
     { "station": 5, "type": "ZOLT", "registers": { "0x100": [1234, 5, 0, 0], "0x200": [21840, 20557, 20296, 21333] } } ] }
 ] })";
 
+// Sets station 5's register at `address` in the simulator, as the field
+// would change it.
+inline void SetRegister(DriverSession& session, const std::string& address, int value) {
+  ASSERT_TRUE(session.simulator->Command("set 1 5 " + address + " " + std::to_string(value)).empty());
+}
+
 inline DitPollRecord FastRecord(std::uint16_t start, std::uint16_t length, std::uint16_t exception) {
   DitPollRecord record = SamplePollRecord(start, length, kDataUnsigned, exception);
   record.pollTime = 10;  // 0.1 s

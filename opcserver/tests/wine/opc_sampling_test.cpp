@@ -128,9 +128,6 @@ class OpcSampling : public ::testing::Test {
     CoTaskMemFree(errors);
     return FAILED(call) ? call : entry;
   }
-  void SetRegister(const std::string& address, int value) {
-    ASSERT_TRUE(session.simulator->Command("set 1 5 " + address + " " + std::to_string(value)).empty());
-  }
   static void SetUpdateRate(IOPCItemMgt& group, DWORD rate) {
     ComPtr<IOPCGroupStateMgt> state;
     ASSERT_EQ(group.QueryInterface(IID_IOPCGroupStateMgt, state.OutVoid()), S_OK);
@@ -244,7 +241,7 @@ void OpcSampling::SampledAndBuffered(IOPCServer& opc) {
   EXPECT_EQ(SetBuffering(*sampling.Get(), still, TRUE), S_OK);
   NextUpdate(sink, GetTickCount64(), 5s, kRampClient, nullptr);  // the rate's first sample goes out
   from = GetTickCount64();
-  SetRegister("0x100", 4321);
+  SetRegister(session, "0x100", 4321);
   update = NextUpdate(sink, from, 5s, kStillClient);
   ASSERT_EQ(update.count(kStillClient), 1u) << "no update with the changed register";
   EXPECT_EQ(update[kStillClient].values, (std::vector<double>{4321}));
